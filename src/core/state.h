@@ -1,0 +1,75 @@
+// Process-wide state of the library. Every variable is guarded by the one
+// library lock; the few that are read outside it are atomics.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+constexpr int max_services = 64;
+constexpr std::size_t text_field = 64;       // host label, address, interface
+constexpr std::size_t txt_json_field = 1024; // attribute text as given
+constexpr std::size_t txt_wire_field = 1024; // encoded TXT record data
+constexpr std::size_t last_error_size = 512;
+constexpr std::size_t stats_buffer_size = 8192;
+constexpr std::size_t ifaces_buffer_size = 8192;
+constexpr std::size_t browse_buffer_size = 16384;
+constexpr std::uint16_t default_port = 5353;
+
+// One registered service.
+struct service_entry {
+    char type[text_field];          // "_http._tcp", without ".local"
+    char name[text_field];          // instance name
+    std::int32_t port;              // 1..65535
+    char txt_json[txt_json_field];  // attributes as given, or "{}"
+    std::uint8_t txt_wire[txt_wire_field];
+    std::uint64_t txt_wire_len;     // at least 1
+};
+
+// ---- responder -------------------------------------------------------------------
+extern std::atomic<std::int32_t> g_running;
+extern std::atomic<plat_socket> g_sock;
+extern std::atomic<std::int32_t> g_port;
+extern plat_thread g_thread;
+extern char g_hostname[text_field];
+extern char g_addr[text_field];
+extern char g_selected_if[text_field];
+
+// ---- services -------------------------------------------------------------------------
+extern service_entry g_services[max_services];
+extern std::int32_t g_service_count;
+
+// ---- counters ---------------------------------------------------------------------
+extern std::uint64_t g_queries_received;
+extern std::uint64_t g_answers_sent;
+extern std::int32_t g_conflict_count;
+
+// ---- report buffers ------------------------------------------------------------------
+extern char g_stats_buffer[stats_buffer_size];
+extern char g_ifaces_buffer[ifaces_buffer_size];
+extern char g_browse_buffer[browse_buffer_size];
+
+// ---- lock and last error ------------------------------------------------------------------
+extern std::atomic<std::int32_t> g_lock_initialized;
+
+// Creates the lock if this is its first use. Safe when first calls race.
+void lock_init();
+void lock_enter();
+void lock_leave();
+
+// Puts a message into the last-error text, whole: two threads that fail at
+// the same moment never leave a mix of their messages.
+void set_last_error(const char* message);
+// Formats a message into a 256-byte scratch, then stores it as above.
+void set_last_error_fmt(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+const char* last_error_text();
+
+// Puts every variable back to its value at load (tests only; nothing may be
+// running).
+void state_reset_for_tests();

@@ -1,0 +1,97 @@
+#include "core/text.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::size_t text_copy(char* dst, std::size_t cap, const char* src)
+{
+    if (cap == 0) return 0;
+    std::size_t n = 0;
+    if (src != nullptr) {
+        while (n + 1 < cap && src[n] != '\0') n++;
+        std::memcpy(dst, src, n);
+    }
+    dst[n] = '\0';
+    return n;
+}
+
+int text_vformat(char* dst, std::size_t cap, const char* format, std::va_list args)
+{
+    return std::vsnprintf(dst, cap, format, args);
+}
+
+int text_format(char* dst, std::size_t cap, const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    int n = text_vformat(dst, cap, format, args);
+    va_end(args);
+    return n;
+}
+
+// Length of the valid UTF-8 sequence that starts at s, or 0 when s does not
+// start one (overlong forms, surrogates and code points above U+10FFFF are
+// invalid).
+static std::size_t utf8_sequence_length(const unsigned char* s)
+{
+    unsigned char c = s[0];
+    if (c < 0x80) return 1;
+    std::size_t len;
+    unsigned min_second = 0x80, max_second = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) min_second = 0xA0;
+        if (c == 0xED) max_second = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) min_second = 0x90;
+        if (c == 0xF4) max_second = 0x8F;
+    } else {
+        return 0;
+    }
+    if (s[1] < min_second || s[1] > max_second) return 0;
+    for (std::size_t i = 2; i < len; i++) {
+        if (s[i] < 0x80 || s[i] > 0xBF) return 0;
+    }
+    return len;
+}
+
+std::size_t json_escape(char* dst, std::size_t cap, const char* src)
+{
+    if (cap == 0) return 0;
+    std::size_t out = 0;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src != nullptr ? src : "");
+    // Invariant: out < cap, so there is always room for the terminator.
+    while (*s != '\0') {
+        char piece[8];
+        std::size_t piece_len;
+        std::size_t consumed = 1;
+        if (*s == '"' || *s == '\\') {
+            piece[0] = '\\';
+            piece[1] = static_cast<char>(*s);
+            piece_len = 2;
+        } else if (*s < 0x20 || *s == 0x7F) {
+            piece_len = static_cast<std::size_t>(std::snprintf(piece, sizeof piece, "\\u%04x", *s));
+        } else if (*s < 0x80) {
+            piece[0] = static_cast<char>(*s);
+            piece_len = 1;
+        } else {
+            consumed = utf8_sequence_length(s);
+            if (consumed == 0) {
+                consumed = 1;
+                piece_len = static_cast<std::size_t>(std::snprintf(piece, sizeof piece, "\\u%04x", *s));
+            } else {
+                std::memcpy(piece, s, consumed);
+                piece_len = consumed;
+            }
+        }
+        if (out + piece_len >= cap) break;
+        std::memcpy(dst + out, piece, piece_len);
+        out += piece_len;
+        s += consumed;
+    }
+    dst[out] = '\0';
+    return out;
+}

@@ -1,0 +1,47 @@
+// DNS messages as the library builds and reads them: names, header, records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t dns_message_size = 4096;  // outgoing messages and receive buffers
+constexpr std::size_t dns_header_size = 12;
+constexpr std::size_t dns_name_text_size = 512; // 511 characters and the terminator
+constexpr int dns_max_pointers = 10;
+
+constexpr std::uint16_t dns_type_a = 1;
+constexpr std::uint16_t dns_type_ptr = 12;
+constexpr std::uint16_t dns_type_txt = 16;
+constexpr std::uint16_t dns_type_srv = 33;
+constexpr std::uint16_t dns_type_any = 255;
+
+constexpr std::uint16_t dns_flags_response = 0x8400;  // QR and AA
+constexpr std::uint16_t dns_class_in = 0x0001;
+constexpr std::uint16_t dns_class_in_flush = 0x8001;  // IN with the cache-flush bit
+constexpr std::uint32_t dns_ttl_host = 120;           // A and SRV
+constexpr std::uint32_t dns_ttl_other = 4500;         // PTR and TXT
+
+// Appends a dotted name in uncompressed label form. 1 when the whole name,
+// final zero octet included, fitted; 0 at the first piece that did not (the
+// pieces before it stay, the cursor just after them).
+int dns_write_name(std::uint8_t* buffer, std::size_t capacity, std::size_t& cursor, const char* name);
+
+// Reads the name at cursor, following compression pointers, into text (512
+// bytes, at most the first 511 characters). 1 on success with the cursor past
+// the name (or past the first pointer); 0 on a malformed name, cursor unchanged.
+int dns_read_name(const std::uint8_t* message, std::size_t length, std::size_t& cursor,
+                  char* text);
+
+// Writes the 12-byte header at the start of buffer.
+void dns_write_header(std::uint8_t* buffer, std::uint16_t id, std::uint16_t flags,
+                      std::uint16_t qdcount, std::uint16_t ancount, std::uint16_t arcount);
+
+// Record writers over a dns_message_size buffer. 1 when the whole record was
+// appended; 0 when it did not fit, with the cursor back where it was.
+int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const char* name);
+int dns_add_ptr_record(std::uint8_t* buffer, std::size_t& cursor, const char* name,
+                       const char* target);
+int dns_add_srv_record(std::uint8_t* buffer, std::size_t& cursor, const char* name,
+                       std::int32_t port, const char* target);
+int dns_add_txt_record(std::uint8_t* buffer, std::size_t& cursor, const char* name,
+                       const std::uint8_t* data, std::size_t data_length);
