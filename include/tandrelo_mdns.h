@@ -46,6 +46,44 @@ TANDRELO_MDNS_API const char* mdns_last_error(void);
 /* 1 while the responder runs, else 0. */
 TANDRELO_MDNS_API int32_t mdns_status(void);
 
+/* Starts the responder on a UDP port (0 means 5353) and announces. */
+TANDRELO_MDNS_API int32_t mdns_start(int32_t port);
+/* Stops the responder; always 0. */
+TANDRELO_MDNS_API int32_t mdns_stop(void);
+
+/* Adds a service, or updates the one with the same type and name (case
+ * ignored). txt_json is a flat JSON object of attributes, or NULL.
+ * Returns the entry index 0..63, or MDNS_ERR_INVALID. */
+TANDRELO_MDNS_API int32_t mdns_add_service(const char* type, const char* name, int32_t port,
+                                           const char* txt_json);
+/* Removes every service; always 0. Nothing is sent. */
+TANDRELO_MDNS_API int32_t mdns_clear_services(void);
+
+/* Sets the host label (without ".local"), at most 63 bytes, no dots. */
+TANDRELO_MDNS_API int32_t mdns_set_hostname(const char* label);
+/* Sets the announced IPv4 address (dotted decimal); NULL or "" picks the
+ * address of the best adapter (the first one with a gateway). */
+TANDRELO_MDNS_API int32_t mdns_set_addr(const char* ipv4);
+
+/* Status report, a JSON object. */
+TANDRELO_MDNS_API const char* mdns_stats(void);
+
+/* Network interfaces report, a JSON array of the usable IPv4 adapters. */
+TANDRELO_MDNS_API const char* mdns_interfaces(void);
+/* Pins the responder to the adapter with this IPv4 address; NULL or ""
+ * returns to automatic. Restarts a running responder on its port. */
+TANDRELO_MDNS_API int32_t mdns_set_interface(const char* ipv4);
+
+/* Starts the browser: on the responder's socket while it runs, otherwise on
+ * a socket of its own bound to port 5353. */
+TANDRELO_MDNS_API int32_t mdns_browse_start(void);
+/* Stops the browser; always 0. The cache keeps its entries. */
+TANDRELO_MDNS_API int32_t mdns_browse_stop(void);
+/* Browse cache report, a JSON array. */
+TANDRELO_MDNS_API const char* mdns_browse_results(void);
+/* Empties the browse cache; always 0. */
+TANDRELO_MDNS_API int32_t mdns_browse_clear(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -8,10 +8,13 @@
 std::atomic<std::int32_t> g_running{0};
 std::atomic<plat_socket> g_sock{plat_invalid_socket};
 std::atomic<std::int32_t> g_port{default_port};
+std::atomic<std::uint32_t> g_sock_epoch{0};
 plat_thread g_thread = 0;
 char g_hostname[text_field] = "tandrelo";
 char g_addr[text_field] = "127.0.0.1";
 char g_selected_if[text_field] = "";
+char g_addr_previous[text_field] = "";
+std::uint64_t g_addr_changed_ms = 0;
 
 service_entry g_services[max_services];
 std::int32_t g_service_count = 0;
@@ -19,6 +22,9 @@ std::int32_t g_service_count = 0;
 std::uint64_t g_queries_received = 0;
 std::uint64_t g_answers_sent = 0;
 std::int32_t g_conflict_count = 0;
+
+std::atomic<std::int32_t> g_browsing{0};
+std::int32_t g_browse_count = 0;
 
 char g_stats_buffer[stats_buffer_size];
 char g_ifaces_buffer[ifaces_buffer_size];
@@ -71,6 +77,28 @@ const char* last_error_text()
     return g_last_error[g_last_error_current.load(std::memory_order_acquire)];
 }
 
+void set_announced_addr_locked(const char* addr)
+{
+    if (std::strcmp(g_addr, addr) != 0) {
+        text_copy(g_addr_previous, sizeof g_addr_previous, g_addr);
+        g_addr_changed_ms = plat_monotonic_ms();
+    }
+    text_copy(g_addr, sizeof g_addr, addr);
+}
+
+bool responder_open() { return g_running.load() != 0 && g_sock.load() != plat_invalid_socket; }
+
+void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
+                              const plat_addr4& to)
+{
+    lock_enter();
+    plat_socket s = g_sock.load();
+    if (g_sock_epoch.load() == epoch && s != plat_invalid_socket) {
+        plat_sendto(s, data, length, to);  // a failed send is not reported
+    }
+    lock_leave();
+}
+
 void state_reset_for_tests()
 {
     g_running = 0;
@@ -80,11 +108,15 @@ void state_reset_for_tests()
     text_copy(g_hostname, sizeof g_hostname, "tandrelo");
     text_copy(g_addr, sizeof g_addr, "127.0.0.1");
     g_selected_if[0] = '\0';
+    g_addr_previous[0] = '\0';
+    g_addr_changed_ms = 0;
     std::memset(g_services, 0, sizeof g_services);
     g_service_count = 0;
     g_queries_received = 0;
     g_answers_sent = 0;
     g_conflict_count = 0;
+    g_browsing = 0;
+    g_browse_count = 0;
     std::memset(g_last_error, 0, sizeof g_last_error);
     g_last_error_current = 0;
 }

@@ -32,10 +32,18 @@ struct service_entry {
 extern std::atomic<std::int32_t> g_running;
 extern std::atomic<plat_socket> g_sock;
 extern std::atomic<std::int32_t> g_port;
+// Changes (under the lock) whenever g_sock does, so a sender that captured
+// the socket earlier can tell whether it is still the responder's socket.
+extern std::atomic<std::uint32_t> g_sock_epoch;
 extern plat_thread g_thread;
 extern char g_hostname[text_field];
 extern char g_addr[text_field];
 extern char g_selected_if[text_field];
+// The address g_addr held before its latest change, and when that change was
+// made (monotonic ms): copies of our own earlier packets may still be in
+// flight with it.
+extern char g_addr_previous[text_field];
+extern std::uint64_t g_addr_changed_ms;
 
 // ---- services -------------------------------------------------------------------------
 extern service_entry g_services[max_services];
@@ -45,6 +53,10 @@ extern std::int32_t g_service_count;
 extern std::uint64_t g_queries_received;
 extern std::uint64_t g_answers_sent;
 extern std::int32_t g_conflict_count;
+
+// ---- browser (the cache itself lives with the browser) ----------------------------------
+extern std::atomic<std::int32_t> g_browsing;
+extern std::int32_t g_browse_count;
 
 // ---- report buffers ------------------------------------------------------------------
 extern char g_stats_buffer[stats_buffer_size];
@@ -69,6 +81,19 @@ void set_last_error_fmt(const char* format, ...)
 #endif
     ;
 const char* last_error_text();
+
+// Stores a new announced address, remembering the one it replaces.
+// The caller holds the lock.
+void set_announced_addr_locked(const char* addr);
+
+// The responder runs and has its socket: configuration changes are announced.
+bool responder_open();
+
+// Sends one datagram through the responder's socket if it is still the
+// socket of the given epoch; the check and the send are made under the lock,
+// so a socket that mdns_stop has released is never used.
+void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
+                              const plat_addr4& to);
 
 // Puts every variable back to its value at load (tests only; nothing may be
 // running).

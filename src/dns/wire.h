@@ -17,7 +17,12 @@ void wire_patch_be16(std::uint8_t* buffer, std::size_t at, std::uint16_t value);
 
 // Reads succeed (1) only when the value lies wholly inside [0, length); on
 // failure (0) the cursor is unchanged.
+int wire_get_u8(const std::uint8_t* message, std::size_t length, std::size_t& cursor,
+                std::uint8_t& value);
 int wire_get_be16(const std::uint8_t* message, std::size_t length, std::size_t& cursor,
                   std::uint16_t& value);
+// Copies count bytes at cursor into out and advances the cursor past them.
+int wire_get_bytes(const std::uint8_t* message, std::size_t length, std::size_t& cursor,
+                   void* out, std::size_t count);
 // The big-endian 16-bit value at a place known to be inside the message.
 std::uint16_t wire_be16_at(const std::uint8_t* message, std::size_t at);

@@ -19,8 +19,9 @@ void plat_lock_leave();
 // An opaque thread handle; 0 means "no thread".
 typedef std::uintptr_t plat_thread;
 
-// Starts fn on a new thread with the default stack size. Returns 0 on failure.
-plat_thread plat_thread_start(void (*fn)());
+// Starts fn(arg) on a new thread with the default stack size. Returns 0 on
+// failure.
+plat_thread plat_thread_start(void (*fn)(std::uintptr_t), std::uintptr_t arg);
 // Waits at most timeout_ms for the thread to end and releases the handle
 // whether or not it ended. Returns 1 if the thread ended in time.
 int plat_thread_wait_and_close(plat_thread thread, unsigned timeout_ms);
@@ -28,6 +29,8 @@ int plat_thread_wait_and_close(plat_thread thread, unsigned timeout_ms);
 void plat_sleep_ms(unsigned ms);
 // Calendar clock: whole seconds since 1970-01-01 00:00:00 UTC.
 std::uint64_t plat_time_seconds();
+// A clock that only moves forwards, in milliseconds from an arbitrary start.
+std::uint64_t plat_monotonic_ms();
 
 // ---- text ---------------------------------------------------------------------
 

@@ -15,5 +15,12 @@ void plat_sleep_ms(unsigned ms)
 
 std::uint64_t plat_time_seconds() { return static_cast<std::uint64_t>(time(nullptr)); }
 
+std::uint64_t plat_monotonic_ms()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
 // The library never changes the locale, so strcasecmp folds ASCII letters only.
 int plat_stricmp(const char* a, const char* b) { return strcasecmp(a, b); }

@@ -12,18 +12,52 @@ void plat_lock_init_once() {}
 void plat_lock_enter() { pthread_mutex_lock(&g_mutex); }
 void plat_lock_leave() { pthread_mutex_unlock(&g_mutex); }
 
-// POSIX allows a function pointer to travel as void*, so the entry needs no
-// start record of its own.
-static void* thread_main(void* entry)
+namespace {
+// A thread's entry and argument wait here until the new thread has copied
+// them. Only threads in start-up hold a slot, so a few slots are plenty.
+struct thread_start {
+    void (*fn)(std::uintptr_t);
+    std::uintptr_t arg;
+    bool used;
+};
+constexpr int start_slots = 8;
+thread_start g_starts[start_slots];
+pthread_mutex_t g_starts_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+void* thread_main(void* p)
 {
-    reinterpret_cast<void (*)()>(entry)();
+    thread_start* start = static_cast<thread_start*>(p);
+    pthread_mutex_lock(&g_starts_mutex);
+    void (*fn)(std::uintptr_t) = start->fn;
+    std::uintptr_t arg = start->arg;
+    start->used = false;
+    pthread_mutex_unlock(&g_starts_mutex);
+    fn(arg);
     return nullptr;
 }
+}  // namespace
 
-plat_thread plat_thread_start(void (*fn)())
+plat_thread plat_thread_start(void (*fn)(std::uintptr_t), std::uintptr_t arg)
 {
+    thread_start* start = nullptr;
+    pthread_mutex_lock(&g_starts_mutex);
+    for (int i = 0; i < start_slots && start == nullptr; i++) {
+        if (!g_starts[i].used) {
+            start = &g_starts[i];
+            start->used = true;
+            start->fn = fn;
+            start->arg = arg;
+        }
+    }
+    pthread_mutex_unlock(&g_starts_mutex);
+    if (start == nullptr) return 0;
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, thread_main, reinterpret_cast<void*>(fn)) != 0) return 0;
+    if (pthread_create(&thread, nullptr, thread_main, start) != 0) {
+        pthread_mutex_lock(&g_starts_mutex);
+        start->used = false;
+        pthread_mutex_unlock(&g_starts_mutex);
+        return 0;
+    }
     return static_cast<plat_thread>(thread);
 }
 

@@ -1,0 +1,35 @@
+// The packet handler and the unsolicited announcements.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/state.h"
+#include "dns/message.h"
+
+constexpr const char* mdns_group = "224.0.0.251";
+constexpr const char* enumeration_name = "_services._dns-sd._udp.local";
+constexpr unsigned announce_repeats = 3;
+constexpr unsigned announce_gap_ms = 100;
+
+// Handles one received datagram: answers a query, reads a response's
+// answers. Takes the lock itself; the caller must not hold it.
+void process_incoming(const std::uint8_t* datagram, std::size_t length, const plat_addr4& sender);
+
+// The query side, entered with the lock held (and left holding it). Builds
+// the reply, counts it and sends it.
+void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
+                         const plat_addr4& sender, std::uint16_t qdcount);
+
+// Builds the announcement of every record the responder owns into message
+// (dns_message_size bytes) and returns its length. The caller holds the lock.
+std::size_t build_announcement_locked(std::uint8_t* message);
+
+// Multicasts the announcement three times, 100 ms apart. Does nothing while
+// the responder has no socket. The caller must not hold the lock.
+void send_announcements();
+
+// The names the responder answers for, each into a dns_name_text_size text.
+void form_host_name(char* out);
+void form_type_name(const service_entry& service, char* out);
+void form_instance_name(const service_entry& service, char* out);
