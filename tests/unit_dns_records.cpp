@@ -12,33 +12,10 @@
 #include "core/text.h"
 #include "dns/message.h"
 #include "dns/wire.h"
+#include "support/wire_bytes.h"
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
-
-bytes operator+(bytes a, const bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-bytes lab(const std::string& s)
-{
-    bytes b;
-    b.push_back(static_cast<std::uint8_t>(s.size()));
-    for (char ch : s) b.push_back(static_cast<std::uint8_t>(ch));
-    return b;
-}
-
-bytes oct(std::initializer_list<int> values)
-{
-    bytes b;
-    for (int v : values) b.push_back(static_cast<std::uint8_t>(v));
-    return b;
-}
-
-const bytes end_octet = oct({0x00});
 
 // A writer bound to its arguments, so that tables can run every writer the same way.
 typedef std::function<int(std::uint8_t*, std::size_t&)> writer;

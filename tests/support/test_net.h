@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-
-using bytes = std::vector<std::uint8_t>;
+#include "support/wire_bytes.h"
 
 // A UDP socket bound to 0.0.0.0:port, optionally a member of 224.0.0.251.
 struct test_socket {
