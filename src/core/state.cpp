@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "browse/browse.h"
 #include "core/text.h"
 
 std::atomic<std::int32_t> g_running{0};
@@ -115,8 +116,7 @@ void state_reset_for_tests()
     g_queries_received = 0;
     g_answers_sent = 0;
     g_conflict_count = 0;
-    g_browsing = 0;
-    g_browse_count = 0;
+    browse_reset_for_tests();  // the cache, g_browsing, g_browse_count, the own socket
     std::memset(g_last_error, 0, sizeof g_last_error);
     g_last_error_current = 0;
 }

@@ -82,7 +82,8 @@ long plat_sendto(plat_socket s, const std::uint8_t* data, std::size_t length,
                  const plat_addr4& to);
 // Blocks until one datagram arrives. Returns its length (>0), or 0 or -1 when
 // the receive failed, which includes a datagram longer than capacity: such a
-// datagram is dropped whole, never delivered cut.
+// datagram is dropped whole, never delivered cut. One thread at a time
+// receives on a socket.
 long plat_recvfrom(plat_socket s, std::uint8_t* buffer, std::size_t capacity, plat_addr4* from);
 // Shuts the socket down in both directions: a receive blocked on it returns
 // at once and later sends and receives fail. The handle stays allocated.

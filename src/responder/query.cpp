@@ -120,8 +120,7 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
 
     lock_enter();
     if (is_response && ancount != 0) {
-        // Other hosts' answers are not read yet.
-        lock_leave();
+        read_response_and_leave_lock(datagram, length, sender, qdcount, ancount);
         return;
     }
     if (!is_response && qdcount != 0) answer_query_locked(datagram, length, sender, qdcount);

@@ -21,6 +21,14 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
 void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
                          const plat_addr4& sender, std::uint16_t qdcount);
 
+// The response side, entered with the lock held; always leaves it released.
+// Hands other hosts' answers to the browse cache while browsing, and renames
+// the host when an address record claims its name for another address; the
+// new name is announced after the lock has been released.
+void read_response_and_leave_lock(const std::uint8_t* datagram, std::size_t length,
+                                  const plat_addr4& sender, std::uint16_t qdcount,
+                                  std::uint16_t ancount);
+
 // Builds the announcement of every record the responder owns into message
 // (dns_message_size bytes) and returns its length. The caller holds the lock.
 std::size_t build_announcement_locked(std::uint8_t* message);

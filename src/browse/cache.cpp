@@ -1,0 +1,141 @@
+// The browse cache and its JSON report.
+#include "browse/cache.h"
+
+#include <cstring>
+
+#include "core/state.h"
+#include "core/text.h"
+#include "platform/platform.h"
+#include "tandrelo_mdns.h"
+
+browse_entry g_browse[browse_capacity];
+
+namespace {
+
+// json_escape turns one character into at most six ("\u00XX").
+constexpr std::size_t escaped_size(std::size_t field) { return 6 * (field - 1) + 1; }
+
+// One report element: every escaped field at its longest, the keys and the
+// numbers. The largest element (about 13 200 characters) fits this scratch
+// and also fits an empty report, so the first entry is never left out.
+constexpr std::size_t element_size = browse_buffer_size;
+
+// The report's running length may reach this bound: the closing bracket and
+// the terminator still fit, with one byte to spare.
+constexpr std::size_t report_bound = browse_buffer_size - 1;
+
+// Scratch texts of the report. They are too large for a host thread's stack
+// and are only used with the lock held, so they live here.
+char g_escaped_name[escaped_size(browse_name_field)];
+char g_escaped_ip[escaped_size(browse_ip_field)];
+char g_escaped_target[escaped_size(browse_target_field)];
+char g_escaped_txt[escaped_size(browse_txt_field)];
+char g_escaped_from[escaped_size(browse_from_field)];
+char g_element[element_size];
+
+std::uint64_t now_ms_whole_seconds() { return plat_time_seconds() * 1000u; }
+
+bool has_text(const char* s) { return s != nullptr && s[0] != '\0'; }
+
+// The slot a new key takes: the next free one, or, in a full table, the one
+// seen longest ago (the lowest such slot on a tie).
+int slot_for_new_key_locked()
+{
+    if (g_browse_count < browse_capacity) return g_browse_count++;
+    int oldest = 0;
+    for (int i = 1; i < browse_capacity; i++) {
+        if (g_browse[i].last_seen < g_browse[oldest].last_seen) oldest = i;
+    }
+    return oldest;
+}
+
+}  // namespace
+
+void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::int32_t port,
+                   const char* target, const char* txt, const char* from)
+{
+    if (!has_text(name)) return;
+    browse_entry* entry = nullptr;
+    for (int i = 0; i < g_browse_count && entry == nullptr; i++) {
+        if (g_browse[i].rrtype == rrtype && plat_stricmp(g_browse[i].name, name) == 0) {
+            entry = &g_browse[i];
+        }
+    }
+    if (entry == nullptr) {
+        entry = &g_browse[slot_for_new_key_locked()];
+        std::memset(entry, 0, sizeof *entry);
+        text_copy(entry->name, sizeof entry->name, name);
+        entry->rrtype = rrtype;
+    }
+    entry->last_seen = now_ms_whole_seconds();
+    // An answer only ever adds values: an entry keeps what it last heard.
+    if (has_text(ip)) text_copy(entry->ip, sizeof entry->ip, ip);
+    if (port != 0) entry->port = port;
+    if (has_text(target)) text_copy(entry->target, sizeof entry->target, target);
+    if (has_text(txt)) text_copy(entry->txt, sizeof entry->txt, txt);
+    if (has_text(from)) text_copy(entry->from, sizeof entry->from, from);
+}
+
+const char* browse_results_json_locked()
+{
+    char* out = g_browse_buffer;
+    std::size_t length = 0;
+    out[length++] = '[';
+    for (int i = 0; i < g_browse_count; i++) {
+        const browse_entry& e = g_browse[i];
+        // Every text came off the wire from another host, so every one is
+        // escaped: quotes, backslashes, control bytes and broken UTF-8.
+        json_escape(g_escaped_name, sizeof g_escaped_name, e.name);
+        json_escape(g_escaped_ip, sizeof g_escaped_ip, e.ip);
+        json_escape(g_escaped_target, sizeof g_escaped_target, e.target);
+        json_escape(g_escaped_txt, sizeof g_escaped_txt, e.txt);
+        json_escape(g_escaped_from, sizeof g_escaped_from, e.from);
+        // The separator depends on what is already in the array, so an entry
+        // left out can never leave "[," behind.
+        int n = text_format(g_element, sizeof g_element,
+                            "%s{\"name\":\"%s\",\"rrtype\":%d,\"ip\":\"%s\",\"port\":%d,"
+                            "\"target\":\"%s\",\"txt\":\"%s\",\"from\":\"%s\",\"last_seen\":%llu}",
+                            length > 1 ? "," : "", g_escaped_name, static_cast<int>(e.rrtype),
+                            g_escaped_ip, static_cast<int>(e.port), g_escaped_target,
+                            g_escaped_txt, g_escaped_from,
+                            static_cast<unsigned long long>(e.last_seen));
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof g_element) continue;  // cut: never appended
+        std::size_t element_length = static_cast<std::size_t>(n);
+        if (length + element_length + 2 <= report_bound) {
+            text_copy(out + length, element_length + 1, g_element);
+            length += element_length;
+        }
+    }
+    out[length++] = ']';
+    out[length] = '\0';
+    return out;
+}
+
+void browse_cache_reset_for_tests()
+{
+    std::memset(g_browse, 0, sizeof g_browse);
+    g_browse_count = 0;
+}
+
+extern "C" {
+
+TANDRELO_MDNS_API const char* mdns_browse_results(void)
+{
+    lock_init();
+    lock_enter();
+    const char* report = browse_results_json_locked();
+    lock_leave();
+    return report;
+}
+
+TANDRELO_MDNS_API int32_t mdns_browse_clear(void)
+{
+    lock_init();
+    lock_enter();
+    std::memset(g_browse, 0, sizeof g_browse);
+    g_browse_count = 0;
+    lock_leave();
+    return MDNS_OK;
+}
+
+}
