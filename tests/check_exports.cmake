@@ -10,8 +10,9 @@ set(allowed
 
 if(LIBRARY MATCHES "\\.dll$")
   execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-  # Lines of the export name table read "\t[   0] mdns_version".
-  string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" rows "${dump}")
+  # Lines of the export name table read "\t[   0] mdns_version"; those of the
+  # address table before it read "\t[   0] +base[   1] 17e0 Export RVA".
+  string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [A-Za-z_][^\n]*" rows "${dump}")
   set(exported)
   foreach(row ${rows})
     string(REGEX REPLACE ".*\\] " "" name "${row}")

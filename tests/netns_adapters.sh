@@ -123,8 +123,17 @@ case "$program" in
         rm -rf "$prefix" "$log"
     }
     wineserver -p </dev/null >/dev/null 2>&1
+    # The 64-bit loader itself (Debian keeps it out of PATH), started without
+    # address randomisation where that is allowed: now and then a randomised
+    # Wine start fails to map its shared data and dies at once.
+    loader=wine
+    for candidate in /usr/lib/wine/wine64 /usr/lib64/wine/wine64 "$(command -v wine64 || true)"; do
+        if [ -n "$candidate" ] && [ -x "$candidate" ]; then loader=$candidate; break; fi
+    done
+    set -- "$loader"
+    if setarch x86_64 -R true 2>/dev/null; then set -- setarch x86_64 -R "$loader"; fi
     status=0
-    wine "$program" --gtest_filter="$test_name" >"$log" 2>&1 || status=$?
+    "$@" "$program" --gtest_filter="$test_name" >"$log" 2>&1 || status=$?
     ;;
 *)
     status=0
