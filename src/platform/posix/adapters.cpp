@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 // The length of the device name in an address label: labels such as
@@ -69,6 +70,7 @@ static void fill_gateways(plat_adapter_raw* list, int count)
 
 int plat_list_adapters(plat_adapter_raw* out, int capacity)
 {
+    if (plat_fault_adapters_faked()) return plat_fault_list_adapters(out, capacity);
     struct ifaddrs* all = nullptr;
     if (capacity <= 0 || getifaddrs(&all) != 0) return 0;
     int count = 0;

@@ -8,28 +8,40 @@
 
 #include <cstring>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 static int fd_of(plat_socket s) { return static_cast<int>(s); }
 
-int plat_socket_layer_start() { return 1; }
+void plat_fault_set_socket_error(int error) { errno = error; }
+
+int plat_socket_layer_start()
+{
+    if (plat_fault_injected(plat_fault_socket_layer_start)) return 0;
+    return 1;
+}
 
 int plat_socket_error() { return errno; }
 
 plat_socket plat_udp_socket()
 {
+    if (plat_fault_injected(plat_fault_udp_socket)) return plat_invalid_socket;
     int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    return fd < 0 ? plat_invalid_socket : static_cast<plat_socket>(fd);
+    if (fd < 0) return plat_invalid_socket;
+    plat_fault_count_socket(1);
+    return static_cast<plat_socket>(fd);
 }
 
 int plat_set_reuseaddr(plat_socket s)
 {
+    if (plat_fault_injected(plat_fault_set_reuseaddr, s)) return 0;
     int one = 1;
     return setsockopt(fd_of(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;
 }
 
 int plat_set_multicast_if(plat_socket s, std::uint32_t if_addr_be)
 {
+    if (plat_fault_injected(plat_fault_set_multicast_if, s)) return 0;
     struct in_addr a;
     a.s_addr = if_addr_be;
     return setsockopt(fd_of(s), IPPROTO_IP, IP_MULTICAST_IF, &a, sizeof a) == 0;
@@ -37,6 +49,7 @@ int plat_set_multicast_if(plat_socket s, std::uint32_t if_addr_be)
 
 int plat_add_membership(plat_socket s, std::uint32_t group_be, std::uint32_t if_addr_be)
 {
+    if (plat_fault_injected(plat_fault_add_membership, s)) return 0;
     struct ip_mreq mreq;
     mreq.imr_multiaddr.s_addr = group_be;
     mreq.imr_interface.s_addr = if_addr_be;
@@ -45,16 +58,19 @@ int plat_add_membership(plat_socket s, std::uint32_t group_be, std::uint32_t if_
 
 int plat_set_multicast_loop(plat_socket s, std::uint8_t on)
 {
+    if (plat_fault_injected(plat_fault_set_multicast_loop, s)) return 0;
     return setsockopt(fd_of(s), IPPROTO_IP, IP_MULTICAST_LOOP, &on, 1) == 0;
 }
 
 int plat_set_multicast_ttl(plat_socket s, std::uint8_t ttl)
 {
+    if (plat_fault_injected(plat_fault_set_multicast_ttl, s)) return 0;
     return setsockopt(fd_of(s), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, 1) == 0;
 }
 
 int plat_bind_any(plat_socket s, std::uint16_t port)
 {
+    if (plat_fault_injected(plat_fault_bind, s)) return 0;
     struct sockaddr_in sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
@@ -65,6 +81,7 @@ int plat_bind_any(plat_socket s, std::uint16_t port)
 
 long plat_sendto(plat_socket s, const std::uint8_t* data, std::size_t length, const plat_addr4& to)
 {
+    if (plat_fault_injected(plat_fault_sendto, s)) return -1;
     struct sockaddr_in sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
@@ -76,6 +93,7 @@ long plat_sendto(plat_socket s, const std::uint8_t* data, std::size_t length, co
 
 long plat_recvfrom(plat_socket s, std::uint8_t* buffer, std::size_t capacity, plat_addr4* from)
 {
+    if (plat_fault_injected(plat_fault_recvfrom, s)) return -1;
     struct sockaddr_in sa;
     std::memset(&sa, 0, sizeof sa);
     socklen_t sa_len = sizeof sa;
@@ -99,10 +117,15 @@ long plat_recvfrom(plat_socket s, std::uint8_t* buffer, std::size_t capacity, pl
 // marks it shut and wakes every receive blocked on it, which is all we need.
 void plat_socket_shutdown(plat_socket s) { shutdown(fd_of(s), SHUT_RDWR); }
 
-void plat_socket_close(plat_socket s) { close(fd_of(s)); }
+void plat_socket_close(plat_socket s)
+{
+    plat_fault_count_socket(-1);
+    close(fd_of(s));
+}
 
 int plat_set_recv_timeout(plat_socket s, unsigned ms)
 {
+    if (plat_fault_injected(plat_fault_set_recv_timeout, s)) return 0;
     struct timeval tv;
     tv.tv_sec = ms / 1000;
     tv.tv_usec = static_cast<long>(ms % 1000) * 1000L;

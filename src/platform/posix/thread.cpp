@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <time.h>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 // A statically initialised mutex exists before the first call, so concurrent
@@ -33,12 +34,14 @@ void* thread_main(void* p)
     start->used = false;
     pthread_mutex_unlock(&g_starts_mutex);
     fn(arg);
+    plat_fault_count_thread(-1);
     return nullptr;
 }
 }  // namespace
 
 plat_thread plat_thread_start(void (*fn)(std::uintptr_t), std::uintptr_t arg)
 {
+    if (plat_fault_injected(plat_fault_thread_start)) return 0;
     thread_start* start = nullptr;
     pthread_mutex_lock(&g_starts_mutex);
     for (int i = 0; i < start_slots && start == nullptr; i++) {
@@ -52,7 +55,9 @@ plat_thread plat_thread_start(void (*fn)(std::uintptr_t), std::uintptr_t arg)
     pthread_mutex_unlock(&g_starts_mutex);
     if (start == nullptr) return 0;
     pthread_t thread;
+    plat_fault_count_thread(1);
     if (pthread_create(&thread, nullptr, thread_main, start) != 0) {
+        plat_fault_count_thread(-1);
         pthread_mutex_lock(&g_starts_mutex);
         start->used = false;
         pthread_mutex_unlock(&g_starts_mutex);

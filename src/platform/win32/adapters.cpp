@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 #include "platform/win32/adapters.h"
 
@@ -77,6 +78,7 @@ void win32_narrow_friendly_name(const wchar_t* wide, char* out, std::size_t cap)
 
 int plat_list_adapters(plat_adapter_raw* out, int capacity)
 {
+    if (plat_fault_adapters_faked()) return plat_fault_list_adapters(out, capacity);
     if (capacity <= 0) return 0;
     ULONG size = first_buffer_size;
     void* buffer = nullptr;

@@ -25,6 +25,7 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 namespace {
@@ -81,6 +82,7 @@ void slot_release(socket_slot* slot)
     if (slot->users.fetch_sub(1) != 1) return;
     int error = WSAGetLastError();
     closesocket(slot->sock.exchange(INVALID_SOCKET));
+    plat_fault_count_socket(-1);
     slot->claimed.store(0);
     WSASetLastError(error);
 }
@@ -137,8 +139,11 @@ long receive(socket_slot* slot, std::uint8_t* buffer, std::size_t capacity, plat
 
 }  // namespace
 
+void plat_fault_set_socket_error(int error) { WSASetLastError(error); }
+
 int plat_socket_layer_start()
 {
+    if (plat_fault_injected(plat_fault_socket_layer_start)) return 0;
     // Each successful WSAStartup counts one more user of the socket layer;
     // the library never calls WSACleanup, so the count only grows.
     WSADATA data;
@@ -149,6 +154,7 @@ int plat_socket_error() { return WSAGetLastError(); }
 
 plat_socket plat_udp_socket()
 {
+    if (plat_fault_injected(plat_fault_udp_socket)) return plat_invalid_socket;
     SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (sock == INVALID_SOCKET) return plat_invalid_socket;
     // The search starts after the slot taken last, so a handle value comes
@@ -174,6 +180,7 @@ plat_socket plat_udp_socket()
         slot.timeout_ms.store(0);
         slot.sock.store(sock);
         slot.users.store(1);
+        plat_fault_count_socket(1);
         return reinterpret_cast<plat_socket>(&slot);
     }
     closesocket(sock);
@@ -183,6 +190,7 @@ plat_socket plat_udp_socket()
 
 int plat_set_reuseaddr(plat_socket s)
 {
+    if (plat_fault_injected(plat_fault_set_reuseaddr, s)) return 0;
     int one = 1;
     return setsockopt(sock_of(s), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one),
                       sizeof one) == 0;
@@ -190,6 +198,7 @@ int plat_set_reuseaddr(plat_socket s)
 
 int plat_set_multicast_if(plat_socket s, std::uint32_t if_addr_be)
 {
+    if (plat_fault_injected(plat_fault_set_multicast_if, s)) return 0;
     IN_ADDR a;
     a.s_addr = if_addr_be;
     return setsockopt(sock_of(s), IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&a),
@@ -198,6 +207,7 @@ int plat_set_multicast_if(plat_socket s, std::uint32_t if_addr_be)
 
 int plat_add_membership(plat_socket s, std::uint32_t group_be, std::uint32_t if_addr_be)
 {
+    if (plat_fault_injected(plat_fault_add_membership, s)) return 0;
     struct ip_mreq mreq;
     mreq.imr_multiaddr.s_addr = group_be;
     mreq.imr_interface.s_addr = if_addr_be;
@@ -210,18 +220,21 @@ int plat_add_membership(plat_socket s, std::uint32_t group_be, std::uint32_t if_
 // value (reading the option back gives exactly that byte).
 int plat_set_multicast_loop(plat_socket s, std::uint8_t on)
 {
+    if (plat_fault_injected(plat_fault_set_multicast_loop, s)) return 0;
     return setsockopt(sock_of(s), IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&on),
                       1) == 0;
 }
 
 int plat_set_multicast_ttl(plat_socket s, std::uint8_t ttl)
 {
+    if (plat_fault_injected(plat_fault_set_multicast_ttl, s)) return 0;
     return setsockopt(sock_of(s), IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
                       1) == 0;
 }
 
 int plat_bind_any(plat_socket s, std::uint16_t port)
 {
+    if (plat_fault_injected(plat_fault_bind, s)) return 0;
     struct sockaddr_in sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sin_family = AF_INET;
@@ -232,6 +245,7 @@ int plat_bind_any(plat_socket s, std::uint16_t port)
 
 long plat_sendto(plat_socket s, const std::uint8_t* data, std::size_t length, const plat_addr4& to)
 {
+    if (plat_fault_injected(plat_fault_sendto, s)) return -1;
     if (length > INT_MAX) {
         WSASetLastError(WSAEMSGSIZE);
         return -1;
@@ -248,6 +262,7 @@ long plat_sendto(plat_socket s, const std::uint8_t* data, std::size_t length, co
 
 long plat_recvfrom(plat_socket s, std::uint8_t* buffer, std::size_t capacity, plat_addr4* from)
 {
+    if (plat_fault_injected(plat_fault_recvfrom, s)) return -1;
     socket_slot* slot = slot_of(s);
     if (slot == nullptr || !slot_acquire(slot)) return -1;
     long n = receive(slot, buffer, capacity, from);
@@ -282,6 +297,7 @@ void plat_socket_close(plat_socket s)
 // socket and bounds the receive's wait.
 int plat_set_recv_timeout(plat_socket s, unsigned ms)
 {
+    if (plat_fault_injected(plat_fault_set_recv_timeout, s)) return 0;
     socket_slot* slot = slot_of(s);
     if (slot == nullptr || slot->sock.load() == INVALID_SOCKET) return 0;
     slot->timeout_ms.store(ms);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 // A critical section must be initialised by a call before its first use, and
@@ -43,6 +44,7 @@ DWORD WINAPI thread_main(LPVOID p)
     std::uintptr_t arg = start->arg;
     start->used.store(0, std::memory_order_release);
     fn(arg);
+    plat_fault_count_thread(-1);
     return 0;
 }
 
@@ -50,14 +52,19 @@ DWORD WINAPI thread_main(LPVOID p)
 
 plat_thread plat_thread_start(void (*fn)(std::uintptr_t), std::uintptr_t arg)
 {
+    if (plat_fault_injected(plat_fault_thread_start)) return 0;
     for (thread_start& start : g_starts) {
         int free_slot = 0;
         if (!start.used.compare_exchange_strong(free_slot, 1, std::memory_order_acquire)) continue;
         start.fn = fn;
         start.arg = arg;
         // CreateThread publishes the slot's contents to the new thread.
+        plat_fault_count_thread(1);
         HANDLE thread = CreateThread(nullptr, 0, thread_main, &start, 0, nullptr);
-        if (thread == nullptr) start.used.store(0, std::memory_order_release);
+        if (thread == nullptr) {
+            plat_fault_count_thread(-1);
+            start.used.store(0, std::memory_order_release);
+        }
         return reinterpret_cast<plat_thread>(thread);  // NULL on failure, which is 0
     }
     return 0;
