@@ -4,9 +4,18 @@
 # inside a private network namespace that this script creates, so no test
 # datagram can leave the machine.
 #
-#   scripts/run-tests.sh            both platforms
+#   scripts/run-tests.sh            every phase below, in this order
 #   scripts/run-tests.sh linux      Linux only
 #   scripts/run-tests.sh windows    Windows (Wine) only
+#   scripts/run-tests.sh package    installs the Linux build into a temporary
+#                                   prefix and builds examples/consumer against
+#                                   it with CMake and with pkg-config
+#   scripts/run-tests.sh asan       the Linux suite under AddressSanitizer and
+#                                   UndefinedBehaviorSanitizer (build-asan/)
+#   scripts/run-tests.sh tsan       the tests that run threads, under
+#                                   ThreadSanitizer (build-tsan/)
+#   scripts/run-tests.sh fuzz       each libFuzzer target for a bounded time
+#                                   (TANDRELO_FUZZ_SECONDS, default 60 s each)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -102,9 +111,44 @@ run_windows() {
     return "$status"
 }
 
+# The sanitizer builds: the whole Linux suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and under ThreadSanitizer the tests that run
+# threads (the presets "asan" and "tsan" name the test programs and tests).
+run_asan() {
+    cmake --preset asan >/dev/null
+    cmake --build --preset asan -j "$jobs"
+    ctest --preset asan -j "$jobs"
+}
+
+run_tsan() {
+    cmake --preset tsan >/dev/null
+    cmake --build --preset tsan -j "$jobs"
+    ctest --preset tsan -j "$jobs"
+}
+
+# The fuzz targets open no sockets; they run here all the same.
+run_fuzz() {
+    scripts/fuzz.sh "${TANDRELO_FUZZ_SECONDS:-60}"
+}
+
+# The installed package as another project uses it (scripts/check-package.sh),
+# from the Linux build of the phase "linux".
+run_package() {
+    cmake --preset default >/dev/null
+    cmake --build --preset default -j "$jobs"
+    scripts/check-package.sh build
+}
+
+# Runs one phase and says how long it took.
+phase() {
+    local start=$SECONDS
+    echo "run-tests: phase $1"
+    "run_$1"
+    echo "run-tests: phase $1 passed in $((SECONDS - start)) s"
+}
+
 case "$which_platforms" in
-    linux) run_linux ;;
-    windows) run_windows ;;
-    all) run_linux; run_windows ;;
-    *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
+    linux|windows|package|asan|tsan|fuzz) phase "$which_platforms" ;;
+    all) for p in linux windows package; do phase "$p"; done ;;
+    *) echo "usage: $0 [linux|windows|package|asan|tsan|fuzz|all]" >&2; exit 2 ;;
 esac

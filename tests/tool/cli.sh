@@ -1,0 +1,224 @@
+#!/usr/bin/env bash
+# The command-line tool as a user meets it, each case in a network namespace
+# of its own:
+#   arguments       bad arguments: usage and the library's own message, exit 2;
+#                   failures at run time: the library's message, exit 1
+#   interfaces      the table and JSON of the namespace's veth adapters
+#   announce_browse announce in one process, browsers in others, and Ctrl-C
+#   browse_rows     hand-made responses regrouped into instance, type and host rows
+#
+#   cli.sh TOOL CASE
+set -euo pipefail
+tool=$1
+case_name=$2
+. "$(dirname "$0")/netns.sh"
+
+# refused EXPECTED ARGS...: exit 2, the message and the usage on stderr,
+# nothing started (nothing on stdout).
+refused() {
+    local expected=$1 status=0
+    shift
+    "$tool" "$@" >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" = 2 ] || { cat "$work/err"; fail "'$*' exited $status, not 2"; }
+    contains "'$*'" "$work/err" "$expected"
+    contains "'$*'" "$work/err" "usage: tandrelo-mdns"
+    [ ! -s "$work/out" ] || { cat "$work/out"; fail "'$*' printed on stdout"; }
+}
+
+case_arguments() {
+    local long_label long_value
+    long_label=$(printf 'a%.0s' $(seq 64))
+    long_value=$(printf 'v%.0s' $(seq 192))
+    refused "a COMMAND is needed"
+    refused "unknown command 'frobnicate'" frobnicate
+    # The library's own messages.
+    refused "Hostname label cannot contain dots (provide label without .local)" \
+        announce --hostname kitchen.local
+    refused "Hostname label exceeds maximum length (63 characters)" announce --hostname "$long_label"
+    refused "Invalid IPv4 address format" announce --addr 192.168.1
+    refused "Port must be between 1 and 65535" announce --service _http._tcp Web 0
+    refused "Port must be between 1 and 65535" announce --service _http._tcp Web 65536 path=/
+    refused "Service type cannot be empty (e.g. '_http._tcp')" announce --service "" Web 80
+    refused "Service instance name cannot be empty" announce --service _http._tcp "" 80
+    refused "Invalid interface IPv4 address format" announce --interface 10.0.0.300
+    refused "Interface 10.99.0.1 is not an active non-loopback adapter" announce --interface 10.99.0.1
+    refused "Interface 10.99.0.1 is not an active non-loopback adapter" browse --interface 10.99.0.1
+    # The tool's own checks of what the library would cut, drop or misread.
+    refused "TXT attribute 'novalue' is not KEY=VALUE" announce --service _http._tcp Web 80 novalue
+    refused "a TXT attribute needs a KEY" announce --service _http._tcp Web 80 =x
+    refused "contains a double quote or a backslash" announce --service _http._tcp Web 80 'a=x"y'
+    refused "contains a double quote or a backslash" announce --service _http._tcp Web 80 '{"dir":"C:\\x"}'
+    refused "too long" announce --service _http._tcp Web 80 "k=$long_value"
+    refused "not valid JSON" announce --service _http._tcp Web 80 '{"a":'
+    refused "not valid JSON" announce --service _http._tcp Web 80 '{"a":1} extra'
+    refused "must be a string, number, true, false or null" \
+        announce --service _http._tcp Web 80 '{"a":[1,2]}'
+    refused "contains a double quote or a backslash" announce --hostname 'say"hi'
+    refused "the PORT of --service is not a number: 'http'" announce --service _http._tcp Web http
+    refused "--service needs TYPE NAME PORT" announce --service _http._tcp Web
+    refused "--port needs a number from 1 to 65535, not '70000'" announce --port 70000
+    refused "--seconds needs a whole number of seconds, not 'soon'" announce --seconds soon
+    refused "--hostname needs a LABEL" announce --hostname
+    refused "--addr needs an IPV4 address or 'auto'" announce --addr ""
+    refused "unknown option '--bogus'" announce --bogus
+    refused "unknown option '--bogus'" browse --bogus
+    refused "need --with-responder" browse --hostname solo
+    refused "unknown option '--table'" interfaces --table
+
+    # A failure at run time: the library's message, exit 1, no usage. Ports
+    # held without address reuse cannot be bound by the tool.
+    python3 -c '
+import socket, sys, time
+held = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(2)]
+held[0].bind(("0.0.0.0", 25400))
+held[1].bind(("0.0.0.0", 5353))
+print("held", flush=True)
+time.sleep(60)' >"$work/held" &
+    local i=0
+    until grep -q held "$work/held" || [ "$i" -ge 100 ]; do sleep 0.05; i=$((i + 1)); done
+    local status=0
+    "$tool" announce --port 25400 --seconds 1 >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" = 1 ] || fail "announce on a held port exited $status, not 1"
+    contains "held port" "$work/err" "tandrelo-mdns: cannot start the responder: bind() on port 25400 failed"
+    status=0
+    "$tool" browse --seconds 1 >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" = 1 ] || fail "browse beside a held 5353 exited $status, not 1"
+    contains "held 5353" "$work/err" "tandrelo-mdns: cannot start the browser: browse bind() failed"
+    ! grep -q "usage:" "$work/err" || fail "a failure at run time printed the usage"
+    kill %1
+
+    # Asking for help is no error.
+    "$tool" help >"$work/out"
+    contains "help" "$work/out" "tandrelo-mdns browse [--json]"
+    "$tool" announce --help >"$work/out"
+    contains "announce --help" "$work/out" "--service TYPE NAME PORT"
+    "$tool" version >"$work/out"
+    contains "version" "$work/out" "tandrelo-mdns 1.1.0"
+    echo "bad arguments are refused with usage and the library's message"
+}
+
+# pair NAME: a veth pair NAME0/NAME1 with the peer end NAME1 up.
+pair() {
+    ip link add "${1}0" type veth peer name "${1}1"
+    ip link set "${1}1" up
+}
+
+case_interfaces() {
+    # Only loopback: nothing usable, and announce falls back to 127.0.0.1.
+    "$tool" interfaces >"$work/none"
+    contains "no adapter" "$work/none" "No usable IPv4 adapter"
+    [ "$("$tool" interfaces --json)" = "[]" ] || fail "interfaces --json without adapters is not []"
+    "$tool" announce --seconds 0 >"$work/fallback" 2>&1
+    contains "fallback" "$work/fallback" "note: No non-loopback IPv4 adapter found; announcing on 127.0.0.1"
+    contains "fallback" "$work/fallback" "host     tandrelo.local -> 127.0.0.1"
+
+    pair vethA
+    ip link set vethA0 up
+    ip addr add 10.1.0.1/24 dev vethA0
+    pair vethB
+    ip link set vethB0 up
+    ip addr add 10.2.0.1/24 dev vethB0
+    ip route add default via 10.2.0.254 dev vethB0
+    pair vethC
+    ip link set vethC0 up
+    ip addr add 169.254.5.5/16 dev vethC0
+    pair vethD
+    ip addr add 10.4.0.1/24 dev vethD0
+    local i=0
+    while ip -o link show | grep '[<,]UP[,>]' | grep -v NO-CARRIER | grep -vq 'state UP\|state UNKNOWN' &&
+        [ "$i" -lt 50 ]; do
+        sleep 0.05
+        i=$((i + 1))
+    done
+
+    "$tool" interfaces >"$work/table"
+    matches "table" "$work/table" '^ADDRESS +GATEWAY +NAME$'
+    matches "table" "$work/table" '^10\.1\.0\.1 +- +vethA0$'
+    matches "table" "$work/table" '^10\.2\.0\.1 +10\.2\.0\.254 +vethB0$'
+    [ "$(wc -l <"$work/table")" = 3 ] || { cat "$work/table"; fail "the table lists more than vethA0 and vethB0"; }
+    [ "$("$tool" interfaces --json)" = \
+        '[{"ip":"10.1.0.1","name":"vethA0","gateway":"","up":1,"loopback":0},{"ip":"10.2.0.1","name":"vethB0","gateway":"10.2.0.254","up":1,"loopback":0}]' ] ||
+        fail "interfaces --json: $("$tool" interfaces --json)"
+
+    # By default announce takes the adapter with the gateway; --interface pins
+    # the responder to a listed adapter and refuses one that is down.
+    "$tool" announce --seconds 0 >"$work/auto"
+    contains "auto address" "$work/auto" "host     tandrelo.local -> 10.2.0.1"
+    contains "auto address" "$work/auto" "interface auto"
+    "$tool" announce --interface 10.1.0.1 --seconds 0 >"$work/pinned"
+    contains "pinned" "$work/pinned" "interface 10.1.0.1"
+    contains "pinned" "$work/pinned" "host     tandrelo.local -> 10.2.0.1"
+    refused "Interface 10.4.0.1 is not an active non-loopback adapter" announce --interface 10.4.0.1
+    echo "interfaces lists the usable veth adapters"
+}
+
+case_announce_browse() {
+    "$tool" browse --seconds 8 >"$work/table" 2>&1 &
+    local table=$!
+    "$tool" browse --json --seconds 8 >"$work/json" 2>&1 &
+    local json=$!
+    sleep 1
+    "$tool" announce --hostname cli-a --addr 10.9.8.7 \
+        --service _http._tcp "Web One" 8080 path=/x k=v \
+        --service _ipp._tcp Printer 631 '{"dir":"\/x","note":"A\u0042","n":3,"duplex":true}' \
+        --seconds 4 >"$work/announce" 2>&1 &
+    local announce=$!
+    # A browser started later asks for the service types: announce answers,
+    # and counts the question and the answer in its status line.
+    sleep 1.5
+    "$tool" browse --seconds 2 >"$work/late" 2>&1
+    wait "$announce" || fail "announce exited $?"
+    wait "$table" || fail "browse exited $?"
+    wait "$json" || fail "browse --json exited $?"
+
+    contains "announce" "$work/announce" "announcing on UDP port 5353, interface auto (for 4 s)"
+    contains "announce" "$work/announce" "host     cli-a.local -> 10.9.8.7"
+    contains "announce" "$work/announce" "service  Web One._http._tcp.local  port 8080  txt path=/x k=v"
+    contains "announce" "$work/announce" "service  Printer._ipp._tcp.local  port 631  txt dir=/x note=AB n=3 duplex=true"
+    matches "announce status" "$work/announce" '^ +[0-9]+s  queries [1-9][0-9]*  answers [1-9][0-9]*$'
+    matches "announce end" "$work/announce" '^stopped: queries [1-9][0-9]*  answers [1-9][0-9]*$'
+
+    matches "browse table" "$work/table" '^SEEN +INSTANCE +TYPE +HOST +ADDRESS +PORT +TXT$'
+    matches "browse table" "$work/table" '^new +Web One +_http\._tcp +cli-a\.local +10\.9\.8\.7 +8080 +path=/x;k=v$'
+    matches "browse table" "$work/table" '^new +Printer +_ipp\._tcp +cli-a\.local +10\.9\.8\.7 +631 +dir=/x;note=AB;n=3;duplex=true$'
+    matches "browse table" "$work/table" '^stopped: 2 services, '
+    matches "late browse" "$work/late" '^new +- +_(http|ipp)\._tcp .*\(service type\)$'
+
+    # Every line of --json is one JSON object; the two services are there whole.
+    python3 - "$work/json" <<'PY' || fail "browse --json"
+import json, sys
+rows = [json.loads(line) for line in open(sys.argv[1])]
+services = {r["name"]: r for r in rows if r["kind"] == "service"}
+want = {
+    "Web One._http._tcp.local": dict(instance="Web One", type="_http._tcp", host="cli-a.local",
+                                     address="10.9.8.7", port=8080, txt="path=/x;k=v"),
+    "Printer._ipp._tcp.local": dict(instance="Printer", type="_ipp._tcp", host="cli-a.local",
+                                    address="10.9.8.7", port=631, txt="dir=/x;note=AB;n=3;duplex=true"),
+}
+for name, fields in want.items():
+    got = services.get(name, {})
+    wrong = {k: got.get(k) for k, v in fields.items() if got.get(k) != v}
+    if wrong:
+        sys.exit("%s: wrong fields %s in %s" % (name, wrong, rows))
+PY
+
+    # Without --seconds, announce runs until Ctrl-C and then stops cleanly.
+    "$tool" announce >"$work/interrupted" 2>&1 &
+    announce=$!
+    local i=0
+    until grep -q "announcing" "$work/interrupted" || [ "$i" -ge 100 ]; do
+        sleep 0.05
+        i=$((i + 1))
+    done
+    kill -INT "$announce"
+    wait "$announce" || fail "announce ended by Ctrl-C exited $?"
+    contains "Ctrl-C" "$work/interrupted" "(Ctrl-C stops)"
+    contains "Ctrl-C" "$work/interrupted" "stopped:"
+    echo "announce and browse see each other"
+}
+
+case_browse_rows() {
+    python3 "$(dirname "$0")/browse_rows.py" "$tool"
+}
+
+"case_$case_name"
