@@ -149,6 +149,6 @@ phase() {
 
 case "$which_platforms" in
     linux|windows|package|asan|tsan|fuzz) phase "$which_platforms" ;;
-    all) for p in linux windows package; do phase "$p"; done ;;
+    all) for p in linux windows package asan tsan fuzz; do phase "$p"; done ;;
     *) echo "usage: $0 [linux|windows|package|asan|tsan|fuzz|all]" >&2; exit 2 ;;
 esac
