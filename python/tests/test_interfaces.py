@@ -1,6 +1,7 @@
 """interfaces() and the interface choice, over veth pairs that this test
 makes in its own network namespace."""
 import subprocess
+import time
 
 import pytest
 
@@ -27,6 +28,15 @@ def two_adapters():
         ip("link", "set", link, "up")
         ip("link", "set", link + "-peer", "up")
     ip("route", "add", "default", "via", "10.77.0.2", "dev", "va")
+    # A veth end reports its carrier (and so counts as running) a moment
+    # after both ends are up; the list is read only once both have it.
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
+        states = [subprocess.run(["ip", "-o", "link", "show", link], capture_output=True,
+                                 text=True).stdout for link in ("va", "vb")]
+        if all(" state UP " in state for state in states):
+            break
+        time.sleep(0.05)
     yield
     ip("link", "del", "va")
     ip("link", "del", "vb")

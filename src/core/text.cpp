@@ -95,3 +95,20 @@ std::size_t json_escape(char* dst, std::size_t cap, const char* src)
     dst[out] = '\0';
     return out;
 }
+
+std::size_t text_ipv4(char* dst, std::size_t cap, std::uint32_t addr_be)
+{
+    unsigned char bytes[4];
+    std::memcpy(bytes, &addr_be, sizeof bytes);  // network order: first byte first
+    char text[16];                                // "255.255.255.255" and the terminator
+    std::size_t n = 0;
+    for (int i = 0; i < 4; i++) {
+        unsigned v = bytes[i];
+        if (i > 0) text[n++] = '.';
+        if (v >= 100) text[n++] = static_cast<char>('0' + v / 100);
+        if (v >= 10) text[n++] = static_cast<char>('0' + v / 10 % 10);
+        text[n++] = static_cast<char>('0' + v % 10);
+    }
+    text[n] = '\0';
+    return text_copy(dst, cap, text);
+}

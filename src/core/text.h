@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 
 // Copies src into dst of capacity cap, cutting it to cap - 1 bytes; always
 // terminates (when cap > 0). Returns the number of bytes copied.
@@ -22,3 +23,8 @@ int text_vformat(char* dst, std::size_t cap, const char* format, std::va_list ar
 // \u00XX. Stops before the first character whose escaped form would not fit
 // with the terminator, so an escape is never cut. Returns the length written.
 std::size_t json_escape(char* dst, std::size_t cap, const char* src);
+
+// Writes the dotted-decimal text of an IPv4 address held in network byte
+// order, as "%u.%u.%u.%u" of its four bytes would, cut to cap like
+// text_copy. Returns the length written.
+std::size_t text_ipv4(char* dst, std::size_t cap, std::uint32_t addr_be);

@@ -22,6 +22,69 @@ void append_char(char* text, std::size_t& used, char c)
     if (used < name_text_max) text[used++] = c;
 }
 
+// The walk behind dns_read_name and dns_skip_name, from a cursor inside the
+// message. With text null the labels are checked and stepped over the same
+// way, and nothing is stored.
+int walk_name(const std::uint8_t* message, std::size_t length, std::size_t& cursor, char* text)
+{
+    std::size_t place = cursor;
+    std::size_t name_end = length;  // just after the 00, or length
+    std::size_t resume = 0;         // just after the first pointer
+    bool followed_pointer = false;
+    int pointers = 0;
+    std::size_t used = 0;
+
+    // Every pass either follows a pointer (at most dns_max_pointers times) or
+    // consumes at least one octet of a run of labels, and no run is longer
+    // than the message, so this budget is never reached on any input.
+    const std::size_t budget = (static_cast<std::size_t>(dns_max_pointers) + 1) * (length + 1);
+    bool ended = false;
+    for (std::size_t pass = 0; pass < budget && !ended; pass++) {
+        // Invariant: place < length, used <= name_text_max.
+        std::size_t next = place;
+        std::uint8_t c = 0;
+        if (!wire_get_u8(message, length, next, c)) break;
+
+        if (c == 0) {
+            name_end = next;
+            ended = true;
+        } else if ((c & pointer_bits) == pointer_bits) {
+            std::size_t after = place;
+            std::uint16_t pointer = 0;
+            if (!wire_get_be16(message, length, after, pointer)) break;  // second octet missing
+            if (!followed_pointer) {
+                resume = after;
+                followed_pointer = true;
+            }
+            std::size_t offset = pointer & pointer_offset_mask;
+            if (offset >= length) break;
+            if (++pointers > dns_max_pointers) break;
+            place = offset;
+        } else if (c >= first_reserved_octet) {
+            break;
+        } else {
+            if (c > length - next) break;  // the label does not lie wholly inside
+            if (text != nullptr) {
+                if (used > 0) append_char(text, used, '.');
+                std::size_t keep = name_text_max - used;
+                if (keep > c) keep = c;
+                std::size_t copy_at = next;
+                wire_get_bytes(message, length, copy_at, text + used, keep);  // inside: checked above
+                used += keep;
+            }
+            place = next + c;
+            if (place >= length) {
+                name_end = length;
+                ended = true;
+            }
+        }
+    }
+    if (text != nullptr) text[used] = '\0';
+    if (!ended) return 0;
+    cursor = followed_pointer ? resume : name_end;
+    return 1;
+}
+
 }  // namespace
 
 // Each run of characters up to a "." becomes one label. Empty runs write
@@ -64,59 +127,12 @@ int dns_read_name(const std::uint8_t* message, std::size_t length, std::size_t& 
     text[0] = '\0';
     if (cursor >= length) return 1;
     if (message == nullptr) return 0;
+    return walk_name(message, length, cursor, text);
+}
 
-    std::size_t place = cursor;
-    std::size_t name_end = length;  // just after the 00, or length
-    std::size_t resume = 0;         // just after the first pointer
-    bool followed_pointer = false;
-    int pointers = 0;
-    std::size_t used = 0;
-
-    // Every pass either follows a pointer (at most dns_max_pointers times) or
-    // consumes at least one octet of a run of labels, and no run is longer
-    // than the message, so this budget is never reached on any input.
-    const std::size_t budget = (static_cast<std::size_t>(dns_max_pointers) + 1) * (length + 1);
-    bool ended = false;
-    for (std::size_t pass = 0; pass < budget && !ended; pass++) {
-        // Invariant: place < length, used <= name_text_max.
-        std::size_t next = place;
-        std::uint8_t c = 0;
-        if (!wire_get_u8(message, length, next, c)) break;
-
-        if (c == 0) {
-            name_end = next;
-            ended = true;
-        } else if ((c & pointer_bits) == pointer_bits) {
-            std::size_t after = place;
-            std::uint16_t pointer = 0;
-            if (!wire_get_be16(message, length, after, pointer)) break;  // second octet missing
-            if (!followed_pointer) {
-                resume = after;
-                followed_pointer = true;
-            }
-            std::size_t offset = pointer & pointer_offset_mask;
-            if (offset >= length) break;
-            if (++pointers > dns_max_pointers) break;
-            place = offset;
-        } else if (c >= first_reserved_octet) {
-            break;
-        } else {
-            if (c > length - next) break;  // the label does not lie wholly inside
-            if (used > 0) append_char(text, used, '.');
-            std::size_t keep = name_text_max - used;
-            if (keep > c) keep = c;
-            std::size_t copy_at = next;
-            wire_get_bytes(message, length, copy_at, text + used, keep);  // inside: checked above
-            used += keep;
-            place = next + c;
-            if (place >= length) {
-                name_end = length;
-                ended = true;
-            }
-        }
-    }
-    text[used] = '\0';
-    if (!ended) return 0;
-    cursor = followed_pointer ? resume : name_end;
-    return 1;
+int dns_skip_name(const std::uint8_t* message, std::size_t length, std::size_t& cursor)
+{
+    if (cursor >= length) return 1;
+    if (message == nullptr) return 0;
+    return walk_name(message, length, cursor, nullptr);
 }

@@ -7,10 +7,10 @@
 // Every writer notes where its record starts and, at the first piece that
 // does not fit the dns_message_size buffer, puts the cursor back there: a
 // record is appended whole or not at all.
+#include "core/announced_addr.h"
 #include "core/state.h"
 #include "dns/message.h"
 #include "dns/wire.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -18,14 +18,27 @@ constexpr std::size_t ipv4_size = 4;
 constexpr std::uint16_t srv_priority = 0;
 constexpr std::uint16_t srv_weight = 0;
 
-// Owner name, TYPE, CLASS and TTL: the part every record begins with.
-bool put_record_head(std::uint8_t* buffer, std::size_t& cursor, const char* name,
+// A name: its prepared wire form in one block, or its text encoded.
+bool put_name(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name)
+{
+    if (name.wire != nullptr)
+        return wire_put_bytes(buffer, dns_message_size, cursor, name.wire, name.wire_length);
+    return dns_write_name(buffer, dns_message_size, cursor, name.text);
+}
+
+// Owner name, TYPE, CLASS and TTL: the part every record begins with. The
+// eight fixed bytes go in as one block, with one room check.
+bool put_record_head(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
                      std::uint16_t type, std::uint16_t rr_class, std::uint32_t ttl)
 {
-    return dns_write_name(buffer, dns_message_size, cursor, name) &&
-           wire_put_be16(buffer, dns_message_size, cursor, type) &&      /* TYPE */
-           wire_put_be16(buffer, dns_message_size, cursor, rr_class) &&  /* CLASS */
-           wire_put_be32(buffer, dns_message_size, cursor, ttl);         /* TTL */
+    const std::uint8_t fixed[8] = {
+        static_cast<std::uint8_t>(type >> 8),     static_cast<std::uint8_t>(type),      /* TYPE */
+        static_cast<std::uint8_t>(rr_class >> 8), static_cast<std::uint8_t>(rr_class),  /* CLASS */
+        static_cast<std::uint8_t>(ttl >> 24),     static_cast<std::uint8_t>(ttl >> 16), /* TTL */
+        static_cast<std::uint8_t>(ttl >> 8),      static_cast<std::uint8_t>(ttl),
+    };
+    return put_name(buffer, cursor, name) &&
+           wire_put_bytes(buffer, dns_message_size, cursor, fixed, sizeof fixed);
 }
 
 int rollback(std::size_t& cursor, std::size_t record_start)
@@ -54,12 +67,12 @@ void dns_write_header(std::uint8_t* buffer, std::uint16_t id, std::uint16_t flag
 }
 
 // RDATA: the announced IPv4 address, 4 bytes in network order.
-int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const char* name)
+int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name)
 {
     const std::size_t start = cursor;
     // g_addr always holds valid dotted-decimal text; the conversion yields
     // the address already in network order, stored byte for byte.
-    const std::uint32_t addr_be = plat_ipv4_addr(g_addr);
+    const std::uint32_t addr_be = announced_addr_be_locked();
     if (!put_record_head(buffer, cursor, name, dns_type_a, dns_class_in_flush, dns_ttl_host) ||
         !wire_put_be16(buffer, dns_message_size, cursor, ipv4_size) ||         /* RDLENGTH */
         !wire_put_bytes(buffer, dns_message_size, cursor, &addr_be, ipv4_size)) /* address */
@@ -68,8 +81,8 @@ int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const char* name
 }
 
 // RDATA: the target name. RDLENGTH is written as 0 and patched afterwards.
-int dns_add_ptr_record(std::uint8_t* buffer, std::size_t& cursor, const char* name,
-                       const char* target)
+int dns_add_ptr_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
+                       const dns_name_arg& target)
 {
     const std::size_t start = cursor;
     if (!put_record_head(buffer, cursor, name, dns_type_ptr, dns_class_in, dns_ttl_other))
@@ -77,15 +90,14 @@ int dns_add_ptr_record(std::uint8_t* buffer, std::size_t& cursor, const char* na
     const std::size_t rdlength_at = cursor;
     if (!wire_put_be16(buffer, dns_message_size, cursor, 0)) return rollback(cursor, start);
     const std::size_t rdata_start = cursor;
-    if (!dns_write_name(buffer, dns_message_size, cursor, target))
-        return rollback(cursor, start);
+    if (!put_name(buffer, cursor, target)) return rollback(cursor, start);
     wire_patch_be16(buffer, rdlength_at, static_cast<std::uint16_t>(cursor - rdata_start));
     return 1;
 }
 
 // RDATA: priority (2), weight (2), port (2), target name.
-int dns_add_srv_record(std::uint8_t* buffer, std::size_t& cursor, const char* name,
-                       std::int32_t port, const char* target)
+int dns_add_srv_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
+                       std::int32_t port, const dns_name_arg& target)
 {
     const std::size_t start = cursor;
     if (!put_record_head(buffer, cursor, name, dns_type_srv, dns_class_in_flush, dns_ttl_host))
@@ -97,14 +109,14 @@ int dns_add_srv_record(std::uint8_t* buffer, std::size_t& cursor, const char* na
         !wire_put_be16(buffer, dns_message_size, cursor, srv_weight) ||    /* weight */
         !wire_put_be16(buffer, dns_message_size, cursor,
                        static_cast<std::uint16_t>(port & 0xFFFF)) ||       /* port */
-        !dns_write_name(buffer, dns_message_size, cursor, target))          /* target */
+        !put_name(buffer, cursor, target))                                  /* target */
         return rollback(cursor, start);
     wire_patch_be16(buffer, rdlength_at, static_cast<std::uint16_t>(cursor - rdata_start));
     return 1;
 }
 
 // RDATA: the TXT data as given, one block.
-int dns_add_txt_record(std::uint8_t* buffer, std::size_t& cursor, const char* name,
+int dns_add_txt_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
                        const std::uint8_t* data, std::size_t data_length)
 {
     const std::size_t start = cursor;

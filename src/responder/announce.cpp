@@ -5,19 +5,18 @@
 
 std::size_t build_announcement_locked(std::uint8_t* message)
 {
-    char host[dns_name_text_size];
-    char type_name[dns_name_text_size];
-    char instance_name[dns_name_text_size];
     std::size_t cursor = dns_header_size;
     std::uint16_t records = 0;
 
-    form_host_name(host);
+    const dns_name_arg host = host_name_locked();
+    const dns_name_arg enumeration = enumeration_name_locked();
     records += dns_add_a_record(message, cursor, host);
     for (int i = 0; i < g_service_count; i++) {
         const service_entry& s = g_services[i];
-        form_type_name(s, type_name);
-        form_instance_name(s, instance_name);
-        records += dns_add_ptr_record(message, cursor, enumeration_name, type_name);
+        const service_names names = service_names_of_locked(i);
+        const dns_name_arg& type_name = names.type_name;
+        const dns_name_arg& instance_name = names.instance_name;
+        records += dns_add_ptr_record(message, cursor, enumeration, type_name);
         records += dns_add_ptr_record(message, cursor, type_name, instance_name);
         records += dns_add_srv_record(message, cursor, instance_name, s.port, host);
         records += dns_add_txt_record(message, cursor, instance_name, s.txt_wire,
@@ -41,7 +40,7 @@ void send_announcements()
     std::size_t length = build_announcement_locked(message);
     std::uint32_t epoch = g_sock_epoch.load();
     plat_addr4 group;
-    group.addr_be = plat_ipv4_addr(mdns_group);
+    group.addr_be = plat_htonl(mdns_group_host_order);
     group.port_be = plat_htons(static_cast<std::uint16_t>(g_port.load()));
     lock_leave();
 

@@ -1,4 +1,6 @@
 // The entry point for every received datagram, and the answers to queries.
+#include <cstring>
+
 #include "dns/wire.h"
 #include "platform/platform.h"
 #include "responder/responder.h"
@@ -17,38 +19,47 @@ bool is_type(std::uint16_t qtype, std::uint16_t wanted)
     return qtype == wanted || qtype == dns_type_any;
 }
 
+// The question name equals the name as whole text, ASCII case ignored.
+// Folding case keeps the length, so names of other lengths are told apart
+// without comparing their characters.
+bool same_name(const char* qname, std::size_t qname_length, const dns_name_arg& name)
+{
+    return qname_length == name.text_length && plat_stricmp(qname, name.text) == 0;
+}
+
 // Appends the records one question asks for. The first rule whose name
 // matches decides: the host name, then the enumeration name, then each
 // service's type name or instance name.
 void answer_question_locked(reply_state& r, const char* qname, std::uint16_t qtype,
-                            const char* host)
+                            const dns_name_arg& host)
 {
-    if (plat_stricmp(qname, host) == 0) {
+    const std::size_t qname_length = std::strlen(qname);
+    if (same_name(qname, qname_length, host)) {
         if (is_type(qtype, dns_type_a)) r.answers += dns_add_a_record(r.message, r.cursor, host);
         return;
     }
-    char type_name[dns_name_text_size];
-    char instance_name[dns_name_text_size];
-    if (plat_stricmp(qname, enumeration_name) == 0) {
+    const dns_name_arg enumeration = enumeration_name_locked();
+    if (same_name(qname, qname_length, enumeration)) {
         if (!is_type(qtype, dns_type_ptr)) return;
         for (int i = 0; i < g_service_count; i++) {
-            form_type_name(g_services[i], type_name);
-            r.answers += dns_add_ptr_record(r.message, r.cursor, enumeration_name, type_name);
+            r.answers += dns_add_ptr_record(r.message, r.cursor, enumeration,
+                                            service_names_of_locked(i).type_name);
         }
         return;
     }
     for (int i = 0; i < g_service_count; i++) {
         const service_entry& s = g_services[i];
-        form_type_name(s, type_name);
-        form_instance_name(s, instance_name);
-        if (plat_stricmp(qname, type_name) == 0) {
+        const service_names names = service_names_of_locked(i);
+        const dns_name_arg& type_name = names.type_name;
+        const dns_name_arg& instance_name = names.instance_name;
+        if (same_name(qname, qname_length, type_name)) {
             if (!is_type(qtype, dns_type_ptr)) continue;
             r.answers += dns_add_ptr_record(r.message, r.cursor, type_name, instance_name);
             r.additional += dns_add_srv_record(r.message, r.cursor, instance_name, s.port, host);
             r.additional += dns_add_txt_record(r.message, r.cursor, instance_name, s.txt_wire,
                                                static_cast<std::size_t>(s.txt_wire_len));
             r.additional += dns_add_a_record(r.message, r.cursor, host);
-        } else if (plat_stricmp(qname, instance_name) == 0) {
+        } else if (same_name(qname, qname_length, instance_name)) {
             if (is_type(qtype, dns_type_srv)) {
                 r.answers += dns_add_srv_record(r.message, r.cursor, instance_name, s.port, host);
             }
@@ -66,8 +77,7 @@ void answer_question_locked(reply_state& r, const char* qname, std::uint16_t qty
 void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
                          const plat_addr4& sender, std::uint16_t qdcount)
 {
-    char host[dns_name_text_size];
-    form_host_name(host);
+    const dns_name_arg host = host_name_locked();
     g_queries_received++;
     if (length == dns_header_size) return;
 
@@ -104,7 +114,7 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
     if (sender.port_be != 0) plat_sendto(s, r.message, r.cursor, sender);
     if (!unicast_requested) {
         plat_addr4 group;
-        group.addr_be = plat_ipv4_addr(mdns_group);
+        group.addr_be = plat_htonl(mdns_group_host_order);
         group.port_be = plat_htons(static_cast<std::uint16_t>(g_port.load()));
         plat_sendto(s, r.message, r.cursor, group);
     }

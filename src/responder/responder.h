@@ -8,6 +8,7 @@
 #include "dns/message.h"
 
 constexpr const char* mdns_group = "224.0.0.251";
+constexpr std::uint32_t mdns_group_host_order = 0xE00000FBu;  // 224.0.0.251
 constexpr const char* enumeration_name = "_services._dns-sd._udp.local";
 constexpr unsigned announce_repeats = 3;
 constexpr unsigned announce_gap_ms = 100;
@@ -37,7 +38,15 @@ std::size_t build_announcement_locked(std::uint8_t* message);
 // the responder has no socket. The caller must not hold the lock.
 void send_announcements();
 
-// The names the responder answers for, each into a dns_name_text_size text.
-void form_host_name(char* out);
-void form_type_name(const service_entry& service, char* out);
-void form_instance_name(const service_entry& service, char* out);
+// The names the responder answers for, as text and wire form: the
+// enumeration name, the host name "%s.local" from g_hostname, and the type
+// name "%.63s.local" and instance name "%.63s.%.63s.local" of the service
+// in slot index. The caller holds the lock; a name stays valid until the
+// lock is released.
+struct service_names {
+    dns_name_arg type_name;
+    dns_name_arg instance_name;
+};
+dns_name_arg enumeration_name_locked();
+dns_name_arg host_name_locked();
+service_names service_names_of_locked(int index);

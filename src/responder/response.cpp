@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "browse/cache.h"
+#include "core/announced_addr.h"
 #include "core/text.h"
 #include "dns/wire.h"
 #include "platform/platform.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr std::size_t rr_fixed_size = 10;   // TYPE, CLASS, TTL, RDLENGTH
 constexpr std::uint16_t a_rdlength = 4;
 constexpr std::uint16_t srv_min_rdlength = 6;  // priority, weight, port; the target follows
 constexpr std::size_t srv_port_at = 4;
@@ -49,13 +49,19 @@ bool read_rr_fixed(const std::uint8_t* datagram, std::size_t length, std::size_t
 
 bool is_address_record(const rr_view& rr) { return rr.type == dns_type_a && rr.rdlength == a_rdlength; }
 
+// An address record's 4 bytes, as they stand: network order.
+std::uint32_t address_of(const std::uint8_t* datagram, const rr_view& rr)
+{
+    std::uint32_t addr_be = 0;
+    std::size_t at = rr.rdata;
+    wire_get_bytes(datagram, rr.end, at, &addr_be, sizeof addr_be);  // inside: RDLENGTH is 4
+    return addr_be;
+}
+
 // The dotted-decimal text of an address record's 4 bytes.
 void address_text(const std::uint8_t* datagram, const rr_view& rr, char* out)
 {
-    std::uint32_t addr_be = 0;  // the bytes as they stand are network order
-    std::size_t at = rr.rdata;
-    wire_get_bytes(datagram, rr.end, at, &addr_be, sizeof addr_be);  // inside: RDLENGTH is 4
-    plat_ipv4_format(addr_be, out, address_text_size);
+    text_ipv4(out, address_text_size, address_of(datagram, rr));
 }
 
 /*
@@ -121,12 +127,17 @@ void cache_record_locked(const std::uint8_t* datagram, std::size_t length, const
     }
 }
 
-// An address record for our host name is ours when it carries the announced
-// address, or, shortly after that address changed, the one before it.
-bool is_own_address_locked(const char* ip)
+// An address record for our host name is ours when its address text is the
+// announced address, or, shortly after that address changed, the one before
+// it. The first test, made for every copy of our own replies, compares the
+// 4 bytes with the announced address already converted.
+bool is_own_address_locked(const std::uint8_t* datagram, const rr_view& rr)
 {
-    if (std::strcmp(ip, g_addr) == 0) return true;
-    return g_addr_previous[0] != '\0' && std::strcmp(ip, g_addr_previous) == 0 &&
+    if (is_announced_addr_text_locked(address_of(datagram, rr))) return true;
+    if (g_addr_previous[0] == '\0') return false;
+    char ip[address_text_size];
+    address_text(datagram, rr, ip);
+    return std::strcmp(ip, g_addr_previous) == 0 &&
            plat_monotonic_ms() - g_addr_changed_ms < own_echo_window_ms;
 }
 
@@ -150,17 +161,15 @@ bool read_answers_locked(const std::uint8_t* datagram, std::size_t length, const
     // decode stops the skip with offset still on it; the answer walk then
     // fails on the same name at once.
     std::size_t offset = dns_header_size;
-    char scratch[dns_name_text_size];
     for (std::uint16_t q = 0; q < qdcount && offset < length; q++) {
-        if (!dns_read_name(datagram, length, offset, scratch)) break;
+        if (!dns_skip_name(datagram, length, offset)) break;
         offset = (length - offset < 4) ? length : offset + 4;
     }
 
-    char host[dns_name_text_size];
-    form_host_name(host);
+    const char* host = host_name_locked().text;
+    // The sender's address text is formed only when a record is cached.
     char from[address_text_size];
-    std::memset(from, 0, sizeof from);
-    plat_ipv4_format(sender.addr_be, from, sizeof from);
+    from[0] = '\0';
     const bool browsing = g_browsing.load() != 0;
 
     // Walk the answers. Invariant: offset < length at the top of a pass, and
@@ -169,21 +178,30 @@ bool read_answers_locked(const std::uint8_t* datagram, std::size_t length, const
     // length / 11 passes, and never more than ANCOUNT.
     std::uint16_t index = 0;
     while (offset < length) {
+        // While not browsing only an address record can matter, when it
+        // claims our host name, so the other owners are stepped over unread.
         char owner[dns_name_text_size];
         std::size_t at = offset;
-        if (!dns_read_name(datagram, length, at, owner)) break;
+        if (!(browsing ? dns_read_name(datagram, length, at, owner)
+                       : dns_skip_name(datagram, length, at)))
+            break;
         rr_view rr;
         if (!read_rr_fixed(datagram, length, at, rr)) break;
 
-        const bool ours = plat_stricmp(owner, host) == 0;
-        if (browsing && !ours) {
-            cache_record_locked(datagram, length, rr, owner, from);
-        } else if (ours && is_address_record(rr)) {
-            char ip[address_text_size];
-            address_text(datagram, rr, ip);
-            if (!is_own_address_locked(ip)) {
-                rename_host_locked();
-                return true;
+        if (browsing || is_address_record(rr)) {
+            if (!browsing) {
+                std::size_t owner_at = offset;
+                dns_read_name(datagram, length, owner_at, owner);  // stepped over above: it reads
+            }
+            const bool ours = plat_stricmp(owner, host) == 0;
+            if (browsing && !ours) {
+                if (from[0] == '\0') text_ipv4(from, sizeof from, sender.addr_be);
+                cache_record_locked(datagram, length, rr, owner, from);
+            } else if (ours && is_address_record(rr)) {
+                if (!is_own_address_locked(datagram, rr)) {
+                    rename_host_locked();
+                    return true;
+                }
             }
         }
         offset = rr.end;
