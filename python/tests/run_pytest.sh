@@ -14,20 +14,7 @@ if ! "$python" -c 'import pytest' 2>/dev/null; then
     echo "skipped: pytest is not installed for $python (apt-get install python3-pytest)"
     exit 77
 fi
-if [ "${TANDRELO_PYTEST_NETNS:-}" != 1 ]; then
-    export TANDRELO_PYTEST_NETNS=1
-    if unshare -n true 2>/dev/null; then
-        exec unshare -n -- sh "$0" "$@"
-    fi
-    if unshare -rn true 2>/dev/null; then
-        exec unshare -rn -- sh "$0" "$@"
-    fi
-    echo "skipped: cannot create a private network namespace" >&2
-    exit 77
-fi
-ip link set lo up
-ip link set lo multicast on
-ip route add 224.0.0.0/4 dev lo
+. "$(dirname "$0")/../../tests/enter_netns.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 export TANDRELO_MDNS_LIBRARY="$library"

@@ -15,9 +15,6 @@ std::atomic<std::uint64_t> g_browse_seed_deadline_ms{0};
 
 namespace {
 
-constexpr unsigned stop_wait_ms = 2000;
-constexpr unsigned failed_receive_pause_ms = 5;
-
 bool still_browsing(plat_socket s) { return g_browsing.load() != 0 && g_browse_sock.load() == s; }
 
 // Receives on the socket it was started with until that socket is no longer

@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr unsigned stop_wait_ms = 2000;
-constexpr unsigned failed_receive_pause_ms = 5;
-
 bool still_serving(plat_socket s) { return g_running.load() != 0 && g_sock.load() == s; }
 
 // Receives on the socket it was started with until that socket is no longer

@@ -17,6 +17,10 @@ constexpr std::size_t stats_buffer_size = 8192;
 constexpr std::size_t ifaces_buffer_size = 8192;
 constexpr std::size_t browse_buffer_size = 16384;
 constexpr std::uint16_t default_port = 5353;
+// The receive threads of the responder and the browser: how long a stop
+// waits for one to end, and the pause after a failed receive.
+constexpr unsigned stop_wait_ms = 2000;
+constexpr unsigned failed_receive_pause_ms = 5;
 
 // One registered service.
 struct service_entry {

@@ -4,18 +4,5 @@
 # machine. Exits 77 (skipped) when no namespace can be made.
 # usage: zeroconf_browse.sh PYTHON LIBRARY
 set -eu
-if [ "${TANDRELO_PEER_NETNS:-}" != 1 ]; then
-    export TANDRELO_PEER_NETNS=1
-    if unshare -n true 2>/dev/null; then
-        exec unshare -n -- sh "$0" "$@"
-    fi
-    if unshare -rn true 2>/dev/null; then
-        exec unshare -rn -- sh "$0" "$@"
-    fi
-    echo "skipped: cannot create a private network namespace" >&2
-    exit 77
-fi
-ip link set lo up
-ip link set lo multicast on
-ip route add 224.0.0.0/4 dev lo
+. "$(dirname "$0")/../enter_netns.sh"
 exec "$1" "$(dirname "$0")/zeroconf_browse.py" "$2"

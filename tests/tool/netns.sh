@@ -3,16 +3,8 @@
 # routed to it, so that the tool's sockets (port 5353 included) meet no other
 # test and nothing leaves the machine. Exits 77 (skipped) when no namespace
 # can be made.
-if [ "${TANDRELO_TOOL_NETNS:-}" != 1 ]; then
-    export TANDRELO_TOOL_NETNS=1
-    if unshare -n true 2>/dev/null; then exec unshare -n -- bash "$0" "$@"; fi
-    if unshare -rn true 2>/dev/null; then exec unshare -rn -- bash "$0" "$@"; fi
-    echo "skipped: cannot create a private network namespace" >&2
-    exit 77
-fi
-ip link set lo up
-ip link set lo multicast on
-ip route replace 224.0.0.0/4 dev lo
+netns_shell=bash
+. "$(dirname "$0")/../enter_netns.sh"
 
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
