@@ -20,6 +20,7 @@
 #include "net/interfaces.h"
 #include "platform/faults.h"
 #include "responder/responder.h"
+#include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
 
 namespace {

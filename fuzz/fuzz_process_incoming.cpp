@@ -16,6 +16,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "responder/responder.h"
+#include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
 
 namespace {

@@ -31,6 +31,7 @@
 #include "core/state.h"
 #include "core/text.h"
 #include "net/interfaces.h"
+#include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
 
 using nlohmann::json;

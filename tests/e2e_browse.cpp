@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -99,9 +100,9 @@ struct browse_test : responder_test {
         plat_addr4 from = {0, 0};
         for (bytes d = group.receive(&from); !d.empty(); d = group.receive(&from)) {
             if (d == datagram) {
-                char text[16];
-                plat_ipv4_format(from.addr_be, text, sizeof text);
-                return text;
+                bytes four(4);
+                std::memcpy(four.data(), &from.addr_be, 4);
+                return ipv4_text(four);
             }
         }
         return "not heard";

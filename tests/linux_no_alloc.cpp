@@ -21,13 +21,14 @@
 #include <string>
 #include <vector>
 
-#include "browse/browse.h"
+#include "browse/question.h"
 #include "browse/cache.h"
 #include "core/state.h"
 #include "core/text.h"
 #include "responder/responder.h"
 #include "support/response_builder.h"
 #include "support/test_net.h"
+#include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

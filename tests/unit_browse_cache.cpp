@@ -6,10 +6,11 @@
 #include <cstring>
 #include <string>
 
-#include "browse/browse.h"
+#include "browse/question.h"
 #include "browse/cache.h"
 #include "core/state.h"
 #include "platform/platform.h"
+#include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "browse/browse.h"
+#include "browse/question.h"
 #include "core/state.h"
 #include "platform/faults.h"
 #include "support/response_builder.h"

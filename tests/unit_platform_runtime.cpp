@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -193,12 +194,12 @@ TEST(PlatformAddress, FormatWritesDottedDecimalWithinTheRoom)
     std::uint32_t addr = 0;
     ASSERT_EQ(1, plat_ipv4_parse("192.168.100.255", &addr));
     char out[16];
-    plat_ipv4_format(addr, out, sizeof out);
+    text_ipv4(out, sizeof out, addr);
     EXPECT_STREQ("192.168.100.255", out);
 
     char small[8];
     std::memset(small, 'x', sizeof small);
-    plat_ipv4_format(addr, small, sizeof small);
+    text_ipv4(small, sizeof small, addr);
     EXPECT_STREQ("192.168", small);
 
     EXPECT_EQ(plat_htonl(0x7F000001u), plat_ipv4_addr("127.0.0.1"));

@@ -12,6 +12,7 @@
 #include "core/text.h"
 #include "dns/message.h"
 #include "responder/responder.h"
+#include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
 
 namespace {

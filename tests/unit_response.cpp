@@ -13,6 +13,7 @@
 #include "core/state.h"
 #include "responder/responder.h"
 #include "support/response_builder.h"
+#include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
 
 namespace {
@@ -236,7 +237,7 @@ TEST_F(response_test, OurOwnAddressAndTheOneJustReplacedAreNoConflict)
     feed(response({rr(encode_name("tandrelo.local"), A, bytes(16, 9))}));
     EXPECT_STREQ("tandrelo", g_hostname);
 
-    g_addr_changed_ms = plat_monotonic_ms() - 2001;  // the window has passed
+    for (announced_addr_record& old : g_addr_history) old.replaced_ms = plat_monotonic_ms() - 2001;  // the window has passed
     feed(claims_127);
     EXPECT_STREQ("tandrelo-2", g_hostname);
 }

@@ -111,12 +111,6 @@ const char* browse_results_json_locked()
     return out;
 }
 
-void browse_cache_reset_for_tests()
-{
-    std::memset(g_browse, 0, sizeof g_browse);
-    g_browse_count = 0;
-}
-
 extern "C" {
 
 TANDRELO_MDNS_API const char* mdns_browse_results(void)

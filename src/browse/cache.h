@@ -38,6 +38,3 @@ void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::
 // Renders the table as a JSON array into g_browse_buffer and returns it.
 // The caller holds the lock.
 const char* browse_results_json_locked();
-
-// Empties the table (tests only; nothing may be running).
-void browse_cache_reset_for_tests();

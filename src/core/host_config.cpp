@@ -38,7 +38,11 @@ TANDRELO_MDNS_API int32_t mdns_set_addr(const char* ipv4)
     lock_init();
     lock_enter();
     if (ipv4 == nullptr || ipv4[0] == '\0') {
-        auto_detect_ipv4();
+        char detected[text_field];
+        if (!auto_detect_ipv4_locked(detected, sizeof detected)) {
+            set_last_error("No non-loopback IPv4 adapter found; announcing on 127.0.0.1");
+        }
+        set_announced_addr_locked(detected);
     } else {
         std::uint32_t parsed;
         if (!plat_ipv4_parse(ipv4, &parsed)) {

@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "browse/browse.h"
 #include "core/text.h"
 
 std::atomic<std::int32_t> g_running{0};
@@ -14,8 +13,7 @@ plat_thread g_thread = 0;
 char g_hostname[text_field] = "tandrelo";
 char g_addr[text_field] = "127.0.0.1";
 char g_selected_if[text_field] = "";
-char g_addr_previous[text_field] = "";
-std::uint64_t g_addr_changed_ms = 0;
+announced_addr_record g_addr_history[addr_history_size];
 
 service_entry g_services[max_services];
 std::int32_t g_service_count = 0;
@@ -26,6 +24,10 @@ std::int32_t g_conflict_count = 0;
 
 std::atomic<std::int32_t> g_browsing{0};
 std::int32_t g_browse_count = 0;
+std::atomic<plat_socket> g_browse_sock{plat_invalid_socket};
+plat_thread g_browse_thread = 0;
+std::int32_t g_browse_thread_live = 0;
+std::atomic<std::uint64_t> g_browse_seed_deadline_ms{0};
 
 char g_stats_buffer[stats_buffer_size];
 char g_ifaces_buffer[ifaces_buffer_size];
@@ -78,45 +80,39 @@ const char* last_error_text()
     return g_last_error[g_last_error_current.load(std::memory_order_acquire)];
 }
 
+call_result call_ok()
+{
+    call_result r;
+    r.code = 0;
+    r.message[0] = '\0';
+    return r;
+}
+
+call_result call_failed(std::int32_t code, const char* format, ...)
+{
+    call_result r;
+    r.code = code;
+    std::va_list args;
+    va_start(args, format);
+    text_vformat(r.message, sizeof r.message, format, args);
+    va_end(args);
+    return r;
+}
+
+std::int32_t finish_call(const call_result& result)
+{
+    if (result.message[0] != '\0') set_last_error(result.message);
+    return result.code;
+}
+
 void set_announced_addr_locked(const char* addr)
 {
     if (std::strcmp(g_addr, addr) != 0) {
-        text_copy(g_addr_previous, sizeof g_addr_previous, g_addr);
-        g_addr_changed_ms = plat_monotonic_ms();
+        for (int i = addr_history_size - 1; i > 0; i--) g_addr_history[i] = g_addr_history[i - 1];
+        text_copy(g_addr_history[0].text, sizeof g_addr_history[0].text, g_addr);
+        g_addr_history[0].replaced_ms = plat_monotonic_ms();
     }
     text_copy(g_addr, sizeof g_addr, addr);
 }
 
 bool responder_open() { return g_running.load() != 0 && g_sock.load() != plat_invalid_socket; }
-
-void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
-                              const plat_addr4& to)
-{
-    lock_enter();
-    plat_socket s = g_sock.load();
-    if (g_sock_epoch.load() == epoch && s != plat_invalid_socket) {
-        plat_sendto(s, data, length, to);  // a failed send is not reported
-    }
-    lock_leave();
-}
-
-void state_reset_for_tests()
-{
-    g_running = 0;
-    g_sock = plat_invalid_socket;
-    g_port = default_port;
-    g_thread = 0;
-    text_copy(g_hostname, sizeof g_hostname, "tandrelo");
-    text_copy(g_addr, sizeof g_addr, "127.0.0.1");
-    g_selected_if[0] = '\0';
-    g_addr_previous[0] = '\0';
-    g_addr_changed_ms = 0;
-    std::memset(g_services, 0, sizeof g_services);
-    g_service_count = 0;
-    g_queries_received = 0;
-    g_answers_sent = 0;
-    g_conflict_count = 0;
-    browse_reset_for_tests();  // the cache, g_browsing, g_browse_count, the own socket
-    std::memset(g_last_error, 0, sizeof g_last_error);
-    g_last_error_current = 0;
-}

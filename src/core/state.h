@@ -43,11 +43,15 @@ extern plat_thread g_thread;
 extern char g_hostname[text_field];
 extern char g_addr[text_field];
 extern char g_selected_if[text_field];
-// The address g_addr held before its latest change, and when that change was
-// made (monotonic ms): copies of our own earlier packets may still be in
-// flight with it.
-extern char g_addr_previous[text_field];
-extern std::uint64_t g_addr_changed_ms;
+// Addresses g_addr held before its latest changes, newest first, and when
+// each was replaced (monotonic ms): copies of our own earlier packets may
+// still be in flight with them. Older ones fall off the end.
+constexpr int addr_history_size = 8;
+struct announced_addr_record {
+    char text[text_field];  // empty: unused
+    std::uint64_t replaced_ms;
+};
+extern announced_addr_record g_addr_history[addr_history_size];
 
 // ---- services -------------------------------------------------------------------------
 extern service_entry g_services[max_services];
@@ -61,6 +65,16 @@ extern std::int32_t g_conflict_count;
 // ---- browser (the cache itself lives with the browser) ----------------------------------
 extern std::atomic<std::int32_t> g_browsing;
 extern std::int32_t g_browse_count;
+// The browser's own socket; invalid whenever it has none. Written under the
+// lock, read by its receive thread and the question sender.
+extern std::atomic<plat_socket> g_browse_sock;
+// The last receive thread created, and whether the current start made one
+// that no stop has waited for yet. Both under the lock.
+extern plat_thread g_browse_thread;
+extern std::int32_t g_browse_thread_live;
+// When the browser's receive thread asks again (monotonic clock, ms). Only
+// that thread writes it.
+extern std::atomic<std::uint64_t> g_browse_seed_deadline_ms;
 
 // ---- report buffers ------------------------------------------------------------------
 extern char g_stats_buffer[stats_buffer_size];
@@ -86,19 +100,27 @@ void set_last_error_fmt(const char* format, ...)
     ;
 const char* last_error_text();
 
-// Stores a new announced address, remembering the one it replaces.
+// What the inner, locked step of an exported function reports: a result
+// code and, for a failure, its message. The exported function stores the
+// message after it has released the lock.
+constexpr std::size_t call_message_size = 256;
+struct call_result {
+    std::int32_t code;                  // 0 on success, else a negative MDNS_ERR_ code
+    char message[call_message_size];    // empty: nothing to report
+};
+call_result call_ok();
+call_result call_failed(std::int32_t code, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+// Puts a failure's message into the last-error text and returns the code.
+std::int32_t finish_call(const call_result& result);
+
+// Stores a new announced address, remembering the one it replaces in
+// g_addr_history.
 // The caller holds the lock.
 void set_announced_addr_locked(const char* addr);
 
 // The responder runs and has its socket: configuration changes are announced.
 bool responder_open();
-
-// Sends one datagram through the responder's socket if it is still the
-// socket of the given epoch; the check and the send are made under the lock,
-// so a socket that mdns_stop has released is never used.
-void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
-                              const plat_addr4& to);
-
-// Puts every variable back to its value at load (tests only; nothing may be
-// running).
-void state_reset_for_tests();

@@ -10,6 +10,11 @@ constexpr std::size_t dns_header_size = 12;
 constexpr std::size_t dns_name_text_size = 512; // 511 characters and the terminator
 constexpr int dns_max_pointers = 10;
 
+// The mDNS group and the DNS-SD service-type enumeration name.
+constexpr const char* mdns_group = "224.0.0.251";
+constexpr std::uint32_t mdns_group_host_order = 0xE00000FBu;  // 224.0.0.251
+constexpr const char* enumeration_name = "_services._dns-sd._udp.local";
+
 constexpr std::uint16_t dns_type_a = 1;
 constexpr std::uint16_t dns_type_ptr = 12;
 constexpr std::uint16_t dns_type_txt = 16;

@@ -90,6 +90,16 @@ inline int wire_get_be16(const std::uint8_t* message, std::size_t length, std::s
     return 1;
 }
 
+inline int wire_get_be32(const std::uint8_t* message, std::size_t length, std::size_t& cursor,
+                         std::uint32_t& value)
+{
+    if (message == nullptr || !wire_room(length, cursor, 4)) return 0;
+    value = static_cast<std::uint32_t>(wire_be16_at(message, cursor)) << 16 |
+            wire_be16_at(message, cursor + 2);
+    cursor += 4;
+    return 1;
+}
+
 // Copies count bytes at cursor into out and advances the cursor past them.
 inline int wire_get_bytes(const std::uint8_t* message, std::size_t length, std::size_t& cursor,
                           void* out, std::size_t count)

@@ -21,7 +21,7 @@ static bool first_usable_address(const plat_adapter_raw& raw, char (&ip)[64])
     int n = raw.ipv4_count < max_addresses ? raw.ipv4_count : max_addresses;
     for (int i = 0; i < n; i++) {
         std::memset(ip, 0, sizeof ip);
-        plat_ipv4_format(raw.ipv4_be[i], ip, sizeof ip);
+        text_ipv4(ip, sizeof ip, raw.ipv4_be[i]);
         if (!is_loopback_or_link_local(ip)) return true;
     }
     return false;
@@ -39,7 +39,7 @@ int filter_adapters(const plat_adapter_raw* raw, int raw_count, adapter_entry* l
         std::memset(&e, 0, sizeof e);
         text_copy(e.ip, sizeof e.ip, ip);
         text_copy(e.name, sizeof e.name, a.name);
-        if (a.has_gateway) plat_ipv4_format(a.gateway_be, e.gateway, sizeof e.gateway);
+        if (a.has_gateway) text_ipv4(e.gateway, sizeof e.gateway, a.gateway_be);
         e.up = 1;
         e.loopback = 0;
         count++;
@@ -76,13 +76,13 @@ int pick_best_adapter(adapter_entry* out)
     return pick_best_from(list, count, out);
 }
 
-void auto_detect_ipv4()
+bool auto_detect_ipv4_locked(char* out, std::size_t cap)
 {
     adapter_entry best;
     if (pick_best_adapter(&best)) {
-        text_copy(g_addr, sizeof g_addr, best.ip);
-    } else {
-        text_copy(g_addr, sizeof g_addr, "127.0.0.1");
-        set_last_error("No non-loopback IPv4 adapter found; announcing on 127.0.0.1");
+        text_copy(out, cap, best.ip);
+        return true;
     }
+    text_copy(out, cap, "127.0.0.1");
+    return false;
 }

@@ -2,6 +2,7 @@
 // address auto-detection.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -37,6 +38,8 @@ int pick_best_from(const adapter_entry* list, int count, adapter_entry* out);
 // untouched) when none is usable.
 int pick_best_adapter(adapter_entry* out);
 
-// Sets g_addr to the best adapter's address, or to "127.0.0.1" with a notice
-// in the last-error text. The caller holds the library lock.
-void auto_detect_ipv4();
+// The address auto-detection: writes the best adapter's address into out
+// (cap bytes) and returns true, or writes "127.0.0.1" and returns false when
+// no adapter is usable. Called with the library lock held, so that the
+// choice and the store of the new announced address are one step.
+bool auto_detect_ipv4_locked(char* out, std::size_t cap);

@@ -1,6 +1,10 @@
 // Failures that tests inject into the platform layer, and the counts that
 // show whether sockets and threads are given back.
 //
+// Only the internal test library is built with TANDRELO_PLATFORM_FAULTS and
+// faults.cpp; in the shipped library every check below is an inline
+// function that injects nothing and counts nothing, and compiles away.
+//
 // Both backends ask plat_fault_injected at the top of each call that can
 // fail: the socket layer start-up, socket creation, each option setter,
 // bind, receive, send and thread start. A table of zeros injects nothing,
@@ -58,6 +62,8 @@ struct plat_fault_table {
     std::atomic<int> adapter_count;
 };
 
+#if defined(TANDRELO_PLATFORM_FAULTS)
+
 extern plat_fault_table g_plat_faults;
 
 // Counts the call and says whether it is to fail; when it is, the injected
@@ -78,3 +84,14 @@ void plat_fault_clear();
 
 // Implemented by each backend: makes error the calling thread's socket error.
 void plat_fault_set_socket_error(int error);
+
+#else
+
+inline bool plat_fault_injected(plat_fault_point, plat_socket = plat_invalid_socket) { return false; }
+inline void plat_fault_count_socket(long) {}
+inline void plat_fault_count_thread(long) {}
+inline bool plat_fault_adapters_faked() { return false; }
+inline int plat_fault_list_adapters(plat_adapter_raw*, int) { return 0; }
+
+#endif
+

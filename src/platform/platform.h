@@ -44,9 +44,6 @@ int plat_stricmp(const char* a, const char* b);
 int plat_ipv4_parse(const char* text, std::uint32_t* addr_be);
 // Converts dotted-decimal text the way inet_addr does; 0xFFFFFFFF on failure.
 std::uint32_t plat_ipv4_addr(const char* text);
-// Writes the dotted-decimal text of a network-order address (inet_ntoa form)
-// into out (at least 16 bytes).
-void plat_ipv4_format(std::uint32_t addr_be, char* out, std::size_t cap);
 
 // ---- UDP sockets ------------------------------------------------------------------
 

@@ -3,6 +3,17 @@
 #include "platform/platform.h"
 #include "responder/responder.h"
 
+void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
+                              const plat_addr4& to)
+{
+    lock_enter();
+    plat_socket s = g_sock.load();
+    if (g_sock_epoch.load() == epoch && s != plat_invalid_socket) {
+        plat_sendto(s, data, length, to);  // a failed send is not reported
+    }
+    lock_leave();
+}
+
 std::size_t build_announcement_locked(std::uint8_t* message)
 {
     std::size_t cursor = dns_header_size;

@@ -1,6 +1,7 @@
 // The entry point for every received datagram, and the answers to queries.
 #include <cstring>
 
+#include "dns/reader.h"
 #include "dns/wire.h"
 #include "platform/platform.h"
 #include "responder/responder.h"
@@ -75,7 +76,7 @@ void answer_question_locked(reply_state& r, const char* qname, std::uint16_t qty
 }  // namespace
 
 void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
-                         const plat_addr4& sender, std::uint16_t qdcount)
+                         const plat_addr4& sender, const dns_header& header)
 {
     const dns_name_arg host = host_name_locked();
     g_queries_received++;
@@ -94,20 +95,17 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
     std::uint16_t index = 0;
     for (;;) {
         char qname[dns_name_text_size];
-        if (!dns_read_name(datagram, length, offset, qname)) break;
         std::uint16_t qtype, qclass;
-        if (!wire_get_be16(datagram, length, offset, qtype)) break;
-        if (!wire_get_be16(datagram, length, offset, qclass)) break;
-        if (qclass & 0x8000) unicast_requested = true;
+        if (!dns_read_question(datagram, length, offset, qname, qtype, qclass)) break;
+        if (qclass & dns_qclass_unicast) unicast_requested = true;
         answer_question_locked(r, qname, qtype, host);
         index++;
-        if (index == qdcount || offset >= length) break;
+        if (index == header.qdcount || offset >= length) break;
     }
 
     if (r.answers == 0) return;
     g_answers_sent++;
-    dns_write_header(r.message, wire_be16_at(datagram, 0), dns_flags_response, 0, r.answers,
-                     r.additional);
+    dns_write_header(r.message, header.id, dns_flags_response, 0, r.answers, r.additional);
 
     plat_socket s = g_sock.load();
     if (s == plat_invalid_socket) return;  // came in through the browser's own socket
@@ -122,17 +120,21 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
 
 void process_incoming(const std::uint8_t* datagram, std::size_t length, const plat_addr4& sender)
 {
-    if (length < dns_header_size) return;
-    std::uint16_t flags = wire_be16_at(datagram, 2);
-    std::uint16_t qdcount = wire_be16_at(datagram, 4);
-    std::uint16_t ancount = wire_be16_at(datagram, 6);
-    bool is_response = (flags & 0x8000) != 0;
+    dns_header header;
+    if (!dns_read_header(datagram, length, header)) return;
+    const bool is_response = (header.flags & dns_flag_response) != 0;
 
+    response_outcome outcome;
+    outcome.announce = false;
     lock_enter();
-    if (is_response && ancount != 0) {
-        read_response_and_leave_lock(datagram, length, sender, qdcount, ancount);
-        return;
+    if (is_response && header.ancount != 0) {
+        outcome = read_answers_locked(datagram, length, sender, header);
+    } else if (!is_response && header.qdcount != 0) {
+        answer_query_locked(datagram, length, sender, header);
     }
-    if (!is_response && qdcount != 0) answer_query_locked(datagram, length, sender, qdcount);
     lock_leave();
+    // What the response asks for is done without the lock: an announcement
+    // pauses between its sends. It does nothing while the responder has no
+    // socket.
+    if (outcome.announce) send_announcements();
 }

@@ -6,10 +6,8 @@
 
 #include "core/state.h"
 #include "dns/message.h"
+#include "dns/reader.h"
 
-constexpr const char* mdns_group = "224.0.0.251";
-constexpr std::uint32_t mdns_group_host_order = 0xE00000FBu;  // 224.0.0.251
-constexpr const char* enumeration_name = "_services._dns-sd._udp.local";
 constexpr unsigned announce_repeats = 3;
 constexpr unsigned announce_gap_ms = 100;
 
@@ -20,19 +18,29 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
 // The query side, entered with the lock held (and left holding it). Builds
 // the reply, counts it and sends it.
 void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
-                         const plat_addr4& sender, std::uint16_t qdcount);
+                         const plat_addr4& sender, const dns_header& header);
 
-// The response side, entered with the lock held; always leaves it released.
+// What a response asks to be done once the lock has been released.
+struct response_outcome {
+    bool announce;  // the host was renamed: announce the new name
+};
+
+// The response side, entered with the lock held (and left holding it).
 // Hands other hosts' answers to the browse cache while browsing, and renames
-// the host when an address record claims its name for another address; the
-// new name is announced after the lock has been released.
-void read_response_and_leave_lock(const std::uint8_t* datagram, std::size_t length,
-                                  const plat_addr4& sender, std::uint16_t qdcount,
-                                  std::uint16_t ancount);
+// the host when an address record claims its name for another address.
+response_outcome read_answers_locked(const std::uint8_t* datagram, std::size_t length,
+                                     const plat_addr4& sender, const dns_header& header);
 
 // Builds the announcement of every record the responder owns into message
 // (dns_message_size bytes) and returns its length. The caller holds the lock.
 std::size_t build_announcement_locked(std::uint8_t* message);
+
+// Sends one datagram through the responder's socket if it is still the
+// socket of the given epoch; the check and the send are made under the lock,
+// so a socket that mdns_stop has released is never used. The caller must
+// not hold the lock.
+void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
+                              const plat_addr4& to);
 
 // Multicasts the announcement three times, 100 ms apart. Does nothing while
 // the responder has no socket. The caller must not hold the lock.

@@ -2,8 +2,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <cstdio>
-
 #include "platform/platform.h"
 
 int plat_ipv4_parse(const char* text, std::uint32_t* addr_be)
@@ -15,13 +13,6 @@ int plat_ipv4_parse(const char* text, std::uint32_t* addr_be)
 }
 
 std::uint32_t plat_ipv4_addr(const char* text) { return inet_addr(text); }
-
-void plat_ipv4_format(std::uint32_t addr_be, char* out, std::size_t cap)
-{
-    // inet_ntoa returns a shared static buffer; format the bytes directly.
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(&addr_be);
-    std::snprintf(out, cap, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
-}
 
 std::uint16_t plat_htons(std::uint16_t v) { return htons(v); }
 std::uint32_t plat_htonl(std::uint32_t v) { return htonl(v); }

@@ -13,7 +13,9 @@
 
 static int fd_of(plat_socket s) { return static_cast<int>(s); }
 
+#if defined(TANDRELO_PLATFORM_FAULTS)
 void plat_fault_set_socket_error(int error) { errno = error; }
+#endif
 
 int plat_socket_layer_start()
 {

@@ -139,7 +139,9 @@ long receive(socket_slot* slot, std::uint8_t* buffer, std::size_t capacity, plat
 
 }  // namespace
 
+#if defined(TANDRELO_PLATFORM_FAULTS)
 void plat_fault_set_socket_error(int error) { WSASetLastError(error); }
+#endif
 
 int plat_socket_layer_start()
 {
