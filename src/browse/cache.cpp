@@ -20,10 +20,6 @@ constexpr std::size_t escaped_size(std::size_t field) { return 6 * (field - 1) +
 // and also fits an empty report, so the first entry is never left out.
 constexpr std::size_t element_size = browse_buffer_size;
 
-// The report's running length may reach this bound: the closing bracket and
-// the terminator still fit, with one byte to spare.
-constexpr std::size_t report_bound = browse_buffer_size - 1;
-
 // Scratch texts of the report. They are too large for a host thread's stack
 // and are only used with the lock held, so they live here.
 char g_escaped_name[escaped_size(browse_name_field)];
@@ -78,9 +74,7 @@ void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::
 
 const char* browse_results_json_locked()
 {
-    char* out = g_browse_buffer;
-    std::size_t length = 0;
-    out[length++] = '[';
+    json_array_writer array = json_array_open(g_browse_buffer, browse_buffer_size);
     for (int i = 0; i < g_browse_count; i++) {
         const browse_entry& e = g_browse[i];
         // Every text came off the wire from another host, so every one is
@@ -90,25 +84,17 @@ const char* browse_results_json_locked()
         json_escape(g_escaped_target, sizeof g_escaped_target, e.target);
         json_escape(g_escaped_txt, sizeof g_escaped_txt, e.txt);
         json_escape(g_escaped_from, sizeof g_escaped_from, e.from);
-        // The separator depends on what is already in the array, so an entry
-        // left out can never leave "[," behind.
         int n = text_format(g_element, sizeof g_element,
                             "%s{\"name\":\"%s\",\"rrtype\":%d,\"ip\":\"%s\",\"port\":%d,"
                             "\"target\":\"%s\",\"txt\":\"%s\",\"from\":\"%s\",\"last_seen\":%llu}",
-                            length > 1 ? "," : "", g_escaped_name, static_cast<int>(e.rrtype),
+                            json_array_separator(array), g_escaped_name, static_cast<int>(e.rrtype),
                             g_escaped_ip, static_cast<int>(e.port), g_escaped_target,
                             g_escaped_txt, g_escaped_from,
                             static_cast<unsigned long long>(e.last_seen));
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof g_element) continue;  // cut: never appended
-        std::size_t element_length = static_cast<std::size_t>(n);
-        if (length + element_length + 2 <= report_bound) {
-            text_copy(out + length, element_length + 1, g_element);
-            length += element_length;
-        }
+        json_array_add(array, g_element, n, sizeof g_element);
     }
-    out[length++] = ']';
-    out[length] = '\0';
-    return out;
+    json_array_close(array);
+    return g_browse_buffer;
 }
 
 extern "C" {

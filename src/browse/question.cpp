@@ -3,7 +3,6 @@
 
 #include "core/state.h"
 #include "dns/message.h"
-#include "dns/wire.h"
 #include "platform/platform.h"
 
 /*
@@ -18,9 +17,8 @@ std::size_t browse_build_seed(std::uint8_t* buffer)
 {
     dns_write_header(buffer, 0, 0, 1, 0, 0);
     std::size_t cursor = dns_header_size;
-    dns_write_name(buffer, browse_seed_buffer_size, cursor, enumeration_name);
-    wire_put_be16(buffer, browse_seed_buffer_size, cursor, dns_type_ptr);  // QTYPE
-    wire_put_be16(buffer, browse_seed_buffer_size, cursor, dns_class_in);  // QCLASS
+    dns_add_question(buffer, browse_seed_buffer_size, cursor, enumeration_name, dns_type_ptr,
+                     dns_class_in);
     return cursor;
 }
 

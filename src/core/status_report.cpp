@@ -21,8 +21,7 @@ const char* txt_value(const service_entry& s) { return s.txt_json[0] == '{' ? s.
 // array is left out and later, shorter ones are still tried.
 void render_services_locked(char* out)
 {
-    std::size_t length = 0;
-    out[length++] = '[';
+    json_array_writer array = json_array_open(out, services_array_size);
     for (int i = 0; i < g_service_count; i++) {
         const service_entry& s = g_services[i];
         char type[escaped_field_size];
@@ -30,19 +29,12 @@ void render_services_locked(char* out)
         char element[element_size];
         json_escape(type, sizeof type, s.type);
         json_escape(name, sizeof name, s.name);
-        // The separator depends on what is already in the array, so a left
-        // out first element can never leave "[," behind.
         int n = text_format(element, sizeof element,
                             "%s{\"type\":\"%s\",\"name\":\"%s\",\"port\":%d,\"txt\":%s}",
-                            length > 1 ? "," : "", type, name, s.port, txt_value(s));
-        if (n > 0 && static_cast<std::size_t>(n) < sizeof element &&
-            length + static_cast<std::size_t>(n) + 2 <= services_array_size - 1) {
-            text_copy(out + length, static_cast<std::size_t>(n) + 1, element);
-            length += static_cast<std::size_t>(n);
-        }
+                            json_array_separator(array), type, name, s.port, txt_value(s));
+        json_array_add(array, element, n, sizeof element);
     }
-    out[length++] = ']';
-    out[length] = '\0';
+    json_array_close(array);
 }
 
 }  // namespace

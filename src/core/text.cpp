@@ -112,3 +112,32 @@ std::size_t text_ipv4(char* dst, std::size_t cap, std::uint32_t addr_be)
     text[n] = '\0';
     return text_copy(dst, cap, text);
 }
+
+json_array_writer json_array_open(char* out, std::size_t cap)
+{
+    json_array_writer array = {out, cap, 0};
+    out[array.length++] = '[';
+    return array;
+}
+
+const char* json_array_separator(const json_array_writer& array)
+{
+    return array.length > 1 ? "," : "";
+}
+
+bool json_array_add(json_array_writer& array, const char* element, int n, std::size_t element_cap)
+{
+    if (n <= 0 || static_cast<std::size_t>(n) >= element_cap) return false;
+    const std::size_t l = static_cast<std::size_t>(n);
+    if (array.length + l + 2 > array.cap - 1) return false;
+    std::memcpy(array.out + array.length, element, l);
+    array.length += l;
+    return true;
+}
+
+std::size_t json_array_close(json_array_writer& array)
+{
+    array.out[array.length++] = ']';
+    array.out[array.length] = '\0';
+    return array.length;
+}

@@ -24,6 +24,26 @@ int text_vformat(char* dst, std::size_t cap, const char* format, std::va_list ar
 // with the terminator, so an escape is never cut. Returns the length written.
 std::size_t json_escape(char* dst, std::size_t cap, const char* src);
 
+// A JSON array built in a fixed buffer of cap bytes (cap >= 3). Elements go
+// in whole or not at all, and room for the closing bracket and the
+// terminator, with one byte to spare, is always kept: an element that does
+// not fit is left out and later, shorter ones are still tried.
+struct json_array_writer {
+    char* out;
+    std::size_t cap;
+    std::size_t length;
+};
+json_array_writer json_array_open(char* out, std::size_t cap);
+// The separator an element formatted now must begin with: "," once the
+// array holds an element, so one left out can never leave "[," behind.
+const char* json_array_separator(const json_array_writer& array);
+// Appends an element that text_format wrote into a scratch of element_cap
+// bytes, returning n; a cut or failed element (n <= 0 or n >= element_cap)
+// is never appended. True when it went in.
+bool json_array_add(json_array_writer& array, const char* element, int n, std::size_t element_cap);
+// Closes the array; returns its length.
+std::size_t json_array_close(json_array_writer& array);
+
 // Writes the dotted-decimal text of an IPv4 address held in network byte
 // order, as "%u.%u.%u.%u" of its four bytes would, cut to cap like
 // text_copy. Returns the length written.

@@ -68,6 +68,11 @@ int dns_skip_name(const std::uint8_t* message, std::size_t length, std::size_t& 
 void dns_write_header(std::uint8_t* buffer, std::uint16_t id, std::uint16_t flags,
                       std::uint16_t qdcount, std::uint16_t ancount, std::uint16_t arcount);
 
+// Appends one question to a buffer of capacity bytes. 1 when it fitted
+// whole; 0 with the cursor back where it was.
+int dns_add_question(std::uint8_t* buffer, std::size_t capacity, std::size_t& cursor,
+                     const dns_name_arg& name, std::uint16_t qtype, std::uint16_t qclass);
+
 // Record writers over a dns_message_size buffer. 1 when the whole record was
 // appended; 0 when it did not fit, with the cursor back where it was.
 int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name);

@@ -66,6 +66,24 @@ void dns_write_header(std::uint8_t* buffer, std::uint16_t id, std::uint16_t flag
     wire_put_be16(buffer, dns_header_size, cursor, arcount);  /* ARCOUNT */
 }
 
+/*
+ * Question:
+ *
+ *   QNAME (labels, uncompressed) | QTYPE (2) | QCLASS (2, top bit: unicast response)
+ */
+int dns_add_question(std::uint8_t* buffer, std::size_t capacity, std::size_t& cursor,
+                     const dns_name_arg& name, std::uint16_t qtype, std::uint16_t qclass)
+{
+    const std::size_t start = cursor;
+    const bool written =
+        (name.wire != nullptr ? wire_put_bytes(buffer, capacity, cursor, name.wire, name.wire_length)
+                              : dns_write_name(buffer, capacity, cursor, name.text)) &&
+        wire_put_be16(buffer, capacity, cursor, qtype) &&  /* QTYPE */
+        wire_put_be16(buffer, capacity, cursor, qclass);   /* QCLASS */
+    if (!written) return rollback(cursor, start);
+    return 1;
+}
+
 // RDATA: the announced IPv4 address, 4 bytes in network order.
 int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name)
 {

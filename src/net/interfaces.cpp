@@ -28,28 +28,19 @@ constexpr std::size_t entry_size = entry_literal_chars + 1 + (sizeof(adapter_ent
 std::size_t render_interfaces_json(const adapter_entry* list, int count, char* buffer,
                                    std::size_t cap)
 {
-    // Room for the closing bracket and the terminator, with one byte to spare.
-    const std::size_t limit = cap - 1;
-    buffer[0] = '[';
-    std::size_t len = 1;
+    json_array_writer array = json_array_open(buffer, cap);
     for (int i = 0; i < count; i++) {
         const adapter_entry& a = list[i];
         char name[escaped_name_size];
         json_escape(name, sizeof name, a.name);
         char entry[entry_size];
-        int n = text_format(entry, sizeof entry, entry_format, len > 1 ? "," : "", a.ip, name,
+        int n = text_format(entry, sizeof entry, entry_format, json_array_separator(array), a.ip, name,
                             a.gateway, a.up, a.loopback);
-        // n < entry_size always holds by the size above; this check keeps a cut
-        // entry out of the report should that ever change.
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof entry) continue;
-        std::size_t l = static_cast<std::size_t>(n);
-        if (len + l + 2 > limit) continue;
-        std::memcpy(buffer + len, entry, l);
-        len += l;
+        // n < entry_size always holds by the size above; the check in
+        // json_array_add keeps a cut entry out should that ever change.
+        json_array_add(array, entry, n, sizeof entry);
     }
-    buffer[len++] = ']';
-    buffer[len] = '\0';
-    return len;
+    return json_array_close(array);
 }
 
 extern "C" TANDRELO_MDNS_API const char* mdns_interfaces(void)
