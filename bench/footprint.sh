@@ -31,17 +31,10 @@ if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then
         fi
         cmake --build "$dll_build" -j 2 --target tandrelo-mdns >/dev/null
     fi
-    export TANDRELO_IN_NETNS=1
-    if [ "$(id -u)" = 0 ]; then
-        exec unshare -n -- sh "$0" "$build"
-    else
-        exec unshare -rn -- sh "$0" "$build"
-    fi
 fi
-
-ip link set lo up
-ip link set lo multicast on
-ip route replace 224.0.0.0/4 dev lo
+set -- "$build"
+netns_guard=TANDRELO_IN_NETNS netns_missing=2
+. "$here/tests/enter_netns.sh"
 
 kib() { echo $(( ($1 + 1023) / 1024 )); }
 

@@ -42,21 +42,9 @@ if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then
     cmake -S "$here" -B "$build" -DTANDRELO_MDNS_BENCH=ON "${fresh[@]}" >/dev/null
     cmake --build "$build" -j 2 --target tandrelo-mdns bench_loadgen bench_floor \
           bench_responder_host $(grep -q '^benchmark_DIR:PATH=/' "$build/CMakeCache.txt" && echo bench_micro)
-    export TANDRELO_IN_NETNS=1
-    if [ "$(id -u)" = 0 ]; then
-        exec unshare -n -- "$0" "$@"
-    elif unshare -rn true 2>/dev/null; then
-        exec unshare -rn -- "$0" "$@"
-    else
-        echo "bench: cannot create a private network namespace (run as root, or enable" >&2
-        echo "unprivileged user namespaces)." >&2
-        exit 2
-    fi
 fi
-
-ip link set lo up
-ip link set lo multicast on
-ip route replace 224.0.0.0/4 dev lo
+netns_guard=TANDRELO_IN_NETNS netns_shell=bash netns_missing=2
+. "$here/tests/enter_netns.sh"
 
 bin=$build/bench
 work=$(mktemp -d)

@@ -11,18 +11,9 @@ set -eu
 program=$1
 test_name=$2
 
-if [ "${TANDRELO_ADAPTER_NETNS:-}" != 1 ]; then
-    export TANDRELO_ADAPTER_NETNS=1
-    if [ "$(id -u)" = 0 ]; then
-        exec unshare -n -- sh "$0" "$@"
-    else
-        exec unshare -rn -- sh "$0" "$@"
-    fi
-fi
-
-ip link set lo up
-ip link set lo multicast on
-ip route replace 224.0.0.0/4 dev lo
+# A namespace of its own even inside the test runner's.
+netns_guard=TANDRELO_ADAPTER_NETNS
+. "$(dirname "$0")/enter_netns.sh"
 
 # pair NAME: a veth pair NAME0/NAME1 with the peer end NAME1 up.
 pair() {
