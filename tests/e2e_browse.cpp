@@ -183,7 +183,15 @@ TEST_F(browse_test, ConflictingAddressRenamesAndAnnouncesTheNewNameWithTheLockFr
     std::string address;
     EXPECT_EQ(3, announcements_of(heard, "tandrelo-2.local", &address));
     EXPECT_EQ("127.0.0.1", address);
-    EXPECT_EQ(0, announcements_of(heard, "tandrelo.local"));
+    // The old name is only withdrawn: one goodbye, TTL 0.
+    EXPECT_EQ(1, announcements_of(heard, "tandrelo.local"));
+    for (const bytes& d : heard) {
+        for (const record& r : parse_message(d).records) {
+            if (r.name == "tandrelo.local") {
+                EXPECT_EQ(0u, r.ttl);
+            }
+        }
+    }
     EXPECT_TRUE(entry(results(), "after.local", A).is_null());  // not read after the conflict
 
     // The next claim, in a later datagram, takes the next label.

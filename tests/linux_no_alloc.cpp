@@ -316,7 +316,7 @@ TEST_F(no_alloc_test, ResponsesAreCachedWithoutAllocating)
     EXPECT_EQ(0, allocations);
     EXPECT_EQ(4, g_browse_count);
     EXPECT_STREQ("tandrelo-2", g_hostname);
-    EXPECT_EQ(3u, group_responses().size());  // the new name's announcement
+    EXPECT_EQ(4u, group_responses().size());  // the new name's announcement, the old one's goodbye
 }
 
 TEST_F(no_alloc_test, ReportsAreRenderedWithoutAllocating)

@@ -25,11 +25,14 @@ TANDRELO_MDNS_API int32_t mdns_set_hostname(const char* label)
         set_last_error("Hostname label exceeds maximum length (63 characters)");
         return MDNS_ERR_INVALID;
     }
+    char old_label[text_field];
     lock_enter();
+    text_copy(old_label, sizeof old_label, g_hostname);
     text_copy(g_hostname, sizeof g_hostname, label);
     lock_leave();
 
-    if (responder_open()) send_announcements();
+    // A new label withdraws the old name after announcing the new one.
+    if (responder_open()) send_announcements_after_rename(old_label);
     return MDNS_OK;
 }
 

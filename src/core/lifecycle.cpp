@@ -62,6 +62,8 @@ TANDRELO_MDNS_API int32_t mdns_stop(void)
         lock_leave();
         return MDNS_OK;
     }
+    // Every record is withdrawn before the socket goes.
+    send_goodbye_all_locked();
     plat_socket s = g_sock.load();
     g_running = 0;
     g_sock = plat_invalid_socket;

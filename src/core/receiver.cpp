@@ -28,7 +28,7 @@ bool still_receiving(receiver_role role, plat_socket s)
 // earlier start that is still finishing cannot move it.
 void receive_loop(receiver_role role, plat_socket s)
 {
-    std::uint8_t buffer[dns_message_size];
+    std::uint8_t buffer[dns_receive_size];
     const bool asks_again = role == browser_receiver;
     std::uint64_t deadline = 0;
     if (asks_again) {
@@ -69,18 +69,17 @@ call_result open_receiver_socket_locked(receiver_role role, std::uint16_t port, 
     const bool responder = role == responder_receiver;
     s = plat_udp_socket();
     if (s == plat_invalid_socket) {
-        if (responder) return call_failed(MDNS_ERR_INVALID, "socket() failed with error %d", plat_socket_error());
-        return call_failed(MDNS_ERR_INVALID, "browse socket() failed");
+        if (!responder) return call_failed(MDNS_ERR_INVALID, "browse socket() failed");
+        return call_failed(MDNS_ERR_INVALID, "socket() failed with error %d", plat_socket_error());
     }
     plat_set_reuseaddr(s);  // results of the options are not examined, as above
     if (!plat_bind_any(s, port)) {
         int err = plat_socket_error();
         plat_socket_close(s);
         s = plat_invalid_socket;
-        if (responder)
-            return call_failed(MDNS_ERR_BIND, "bind() on port %d failed with error %d", static_cast<int>(port),
-                               err);
-        return call_failed(MDNS_ERR_BIND, "browse bind() failed with error %d", err);
+        if (!responder) return call_failed(MDNS_ERR_BIND, "browse bind() failed with error %d", err);
+        return call_failed(MDNS_ERR_BIND, "bind() on port %d failed with error %d",
+                           static_cast<int>(port), err);
     }
     std::uint32_t interface_addr = plat_htonl(0);
     if (g_selected_if[0] != '\0') {

@@ -80,6 +80,7 @@ TANDRELO_MDNS_API int32_t mdns_clear_services(void)
 {
     lock_init();
     lock_enter();
+    if (responder_open()) send_goodbye_services_locked();
     g_service_count = 0;
     lock_leave();
     return MDNS_OK;

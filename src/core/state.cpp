@@ -15,6 +15,11 @@ char g_addr[text_field] = "127.0.0.1";
 char g_selected_if[text_field] = "";
 announced_addr_record g_addr_history[addr_history_size];
 
+char g_claim_label[text_field] = "";
+std::int32_t g_claims_in_progress = 0;
+std::uint64_t g_rename_times_ms[rename_burst];
+std::int32_t g_rename_times_count = 0;
+
 service_entry g_services[max_services];
 std::int32_t g_service_count = 0;
 

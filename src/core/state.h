@@ -53,6 +53,20 @@ struct announced_addr_record {
 };
 extern announced_addr_record g_addr_history[addr_history_size];
 
+// ---- name claims ----------------------------------------------------------------
+// The label of the announcements that are between their first and their last
+// send, and how many of them there are: while one runs for the current
+// label, a rival claim on the name is settled by comparing addresses.
+extern char g_claim_label[text_field];
+extern std::int32_t g_claims_in_progress;
+// When the latest renames after conflicts were made (monotonic ms), newest
+// first: after this many within the window, further renames wait.
+constexpr int rename_burst = 15;
+constexpr std::uint64_t rename_burst_window_ms = 10000;
+constexpr std::uint64_t rename_pause_ms = 5000;
+extern std::uint64_t g_rename_times_ms[rename_burst];
+extern std::int32_t g_rename_times_count;
+
 // ---- services -------------------------------------------------------------------------
 extern service_entry g_services[max_services];
 extern std::int32_t g_service_count;

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
-constexpr std::size_t dns_message_size = 4096;  // outgoing messages and receive buffers
+constexpr std::size_t dns_message_size = 4096;  // every message the library sends
+// Receive buffers: the largest mDNS datagram a peer may send (RFC 6762,
+// section 17). A longer one is dropped whole.
+constexpr std::size_t dns_receive_size = 9000;
 constexpr std::size_t dns_header_size = 12;
 constexpr std::size_t dns_name_text_size = 512; // 511 characters and the terminator
 constexpr int dns_max_pointers = 10;
@@ -74,11 +77,13 @@ int dns_add_question(std::uint8_t* buffer, std::size_t capacity, std::size_t& cu
                      const dns_name_arg& name, std::uint16_t qtype, std::uint16_t qclass);
 
 // Record writers over a dns_message_size buffer. 1 when the whole record was
-// appended; 0 when it did not fit, with the cursor back where it was.
-int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name);
+// appended; 0 when it did not fit, with the cursor back where it was. With
+// goodbye set the record goes out with TTL 0, which withdraws it.
+int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
+                     bool goodbye = false);
 int dns_add_ptr_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
-                       const dns_name_arg& target);
+                       const dns_name_arg& target, bool goodbye = false);
 int dns_add_srv_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
-                       std::int32_t port, const dns_name_arg& target);
+                       std::int32_t port, const dns_name_arg& target, bool goodbye = false);
 int dns_add_txt_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
-                       const std::uint8_t* data, std::size_t data_length);
+                       const std::uint8_t* data, std::size_t data_length, bool goodbye = false);

@@ -41,6 +41,9 @@ bool put_record_head(std::uint8_t* buffer, std::size_t& cursor, const dns_name_a
            wire_put_bytes(buffer, dns_message_size, cursor, fixed, sizeof fixed);
 }
 
+// A goodbye is the same record with TTL 0: it withdraws the record.
+std::uint32_t ttl_of(std::uint32_t ttl, bool goodbye) { return goodbye ? 0 : ttl; }
+
 int rollback(std::size_t& cursor, std::size_t record_start)
 {
     cursor = record_start;
@@ -76,8 +79,9 @@ int dns_add_question(std::uint8_t* buffer, std::size_t capacity, std::size_t& cu
 {
     const std::size_t start = cursor;
     const bool written =
-        (name.wire != nullptr ? wire_put_bytes(buffer, capacity, cursor, name.wire, name.wire_length)
-                              : dns_write_name(buffer, capacity, cursor, name.text)) &&
+        (name.wire != nullptr
+             ? wire_put_bytes(buffer, capacity, cursor, name.wire, name.wire_length)
+             : dns_write_name(buffer, capacity, cursor, name.text)) &&
         wire_put_be16(buffer, capacity, cursor, qtype) &&  /* QTYPE */
         wire_put_be16(buffer, capacity, cursor, qclass);   /* QCLASS */
     if (!written) return rollback(cursor, start);
@@ -85,13 +89,15 @@ int dns_add_question(std::uint8_t* buffer, std::size_t capacity, std::size_t& cu
 }
 
 // RDATA: the announced IPv4 address, 4 bytes in network order.
-int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name)
+int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
+                     bool goodbye)
 {
     const std::size_t start = cursor;
     // g_addr always holds valid dotted-decimal text; the conversion yields
     // the address already in network order, stored byte for byte.
     const std::uint32_t addr_be = announced_addr_be_locked();
-    if (!put_record_head(buffer, cursor, name, dns_type_a, dns_class_in_flush, dns_ttl_host) ||
+    const std::uint32_t ttl = ttl_of(dns_ttl_host, goodbye);
+    if (!put_record_head(buffer, cursor, name, dns_type_a, dns_class_in_flush, ttl) ||
         !wire_put_be16(buffer, dns_message_size, cursor, ipv4_size) ||         /* RDLENGTH */
         !wire_put_bytes(buffer, dns_message_size, cursor, &addr_be, ipv4_size)) /* address */
         return rollback(cursor, start);
@@ -100,10 +106,11 @@ int dns_add_a_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_a
 
 // RDATA: the target name. RDLENGTH is written as 0 and patched afterwards.
 int dns_add_ptr_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
-                       const dns_name_arg& target)
+                       const dns_name_arg& target, bool goodbye)
 {
     const std::size_t start = cursor;
-    if (!put_record_head(buffer, cursor, name, dns_type_ptr, dns_class_in, dns_ttl_other))
+    const std::uint32_t ttl = ttl_of(dns_ttl_other, goodbye);
+    if (!put_record_head(buffer, cursor, name, dns_type_ptr, dns_class_in, ttl))
         return rollback(cursor, start);
     const std::size_t rdlength_at = cursor;
     if (!wire_put_be16(buffer, dns_message_size, cursor, 0)) return rollback(cursor, start);
@@ -115,10 +122,11 @@ int dns_add_ptr_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name
 
 // RDATA: priority (2), weight (2), port (2), target name.
 int dns_add_srv_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
-                       std::int32_t port, const dns_name_arg& target)
+                       std::int32_t port, const dns_name_arg& target, bool goodbye)
 {
     const std::size_t start = cursor;
-    if (!put_record_head(buffer, cursor, name, dns_type_srv, dns_class_in_flush, dns_ttl_host))
+    const std::uint32_t ttl = ttl_of(dns_ttl_host, goodbye);
+    if (!put_record_head(buffer, cursor, name, dns_type_srv, dns_class_in_flush, ttl))
         return rollback(cursor, start);
     const std::size_t rdlength_at = cursor;
     if (!wire_put_be16(buffer, dns_message_size, cursor, 0)) return rollback(cursor, start);
@@ -135,10 +143,11 @@ int dns_add_srv_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name
 
 // RDATA: the TXT data as given, one block.
 int dns_add_txt_record(std::uint8_t* buffer, std::size_t& cursor, const dns_name_arg& name,
-                       const std::uint8_t* data, std::size_t data_length)
+                       const std::uint8_t* data, std::size_t data_length, bool goodbye)
 {
     const std::size_t start = cursor;
-    if (!put_record_head(buffer, cursor, name, dns_type_txt, dns_class_in_flush, dns_ttl_other) ||
+    const std::uint32_t ttl = ttl_of(dns_ttl_other, goodbye);
+    if (!put_record_head(buffer, cursor, name, dns_type_txt, dns_class_in_flush, ttl) ||
         !wire_put_be16(buffer, dns_message_size, cursor,
                        static_cast<std::uint16_t>(data_length & 0xFFFF)) ||   /* RDLENGTH */
         !wire_put_bytes(buffer, dns_message_size, cursor, data, data_length))  /* data */

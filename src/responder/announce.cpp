@@ -1,65 +1,172 @@
-// Unsolicited announcements of every record the responder owns.
-#include "dns/wire.h"
+// Unsolicited messages: the announcements of every record the responder
+// owns, and the goodbyes (the same records with TTL 0) for records that go
+// away.
+#include <cstring>
+
+#include "core/text.h"
 #include "platform/platform.h"
+#include "responder/messages.h"
 #include "responder/responder.h"
 
-void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
-                              const plat_addr4& to)
-{
-    lock_enter();
-    plat_socket s = g_sock.load();
-    if (g_sock_epoch.load() == epoch && s != plat_invalid_socket) {
-        plat_sendto(s, data, length, to);  // a failed send is not reported
-    }
-    lock_leave();
-}
+namespace {
 
-std::size_t build_announcement_locked(std::uint8_t* message)
-{
-    std::size_t cursor = dns_header_size;
-    std::uint16_t records = 0;
+enum batch_content {
+    host_and_services,  // the announcement, or the goodbye of everything
+    services_only,      // the goodbye of the service table
+    old_host_only,      // the goodbye of a host name given up
+};
 
-    const dns_name_arg host = host_name_locked();
+// Offers the records of an announcement in its order: the host's A record,
+// then for each service the PTR from the enumeration name, the PTR from the
+// type name, SRV and TXT. Every record stands in the answer section.
+void offer_records_locked(message_builder& b, batch_content content, const dns_name_arg& host)
+{
+    if (content != services_only) offer_a(b, answer_section, host);
+    if (content == old_host_only) return;
     const dns_name_arg enumeration = enumeration_name_locked();
-    records += dns_add_a_record(message, cursor, host);
     for (int i = 0; i < g_service_count; i++) {
         const service_entry& s = g_services[i];
         const service_names names = service_names_of_locked(i);
-        const dns_name_arg& type_name = names.type_name;
-        const dns_name_arg& instance_name = names.instance_name;
-        records += dns_add_ptr_record(message, cursor, enumeration, type_name);
-        records += dns_add_ptr_record(message, cursor, type_name, instance_name);
-        records += dns_add_srv_record(message, cursor, instance_name, s.port, host);
-        records += dns_add_txt_record(message, cursor, instance_name, s.txt_wire,
-                                      static_cast<std::size_t>(s.txt_wire_len));
+        offer_ptr(b, answer_section, enumeration, names.type_name);
+        offer_ptr(b, answer_section, names.type_name, names.instance_name);
+        offer_srv(b, answer_section, names.instance_name, s.port, host);
+        offer_txt(b, answer_section, names.instance_name, s.txt_wire,
+                  static_cast<std::size_t>(s.txt_wire_len));
     }
-    dns_write_header(message, 0, dns_flags_response, 0, records, 0);
-    return cursor;
 }
 
-void send_announcements()
+plat_addr4 group_locked()
 {
-    std::uint8_t message[dns_message_size];
-    // The message is built from one consistent view of the host label,
-    // address and services, then sent with the lock released: the lock is
-    // never held across the pauses.
-    lock_enter();
-    if (g_sock.load() == plat_invalid_socket) {
-        lock_leave();
-        return;
-    }
-    std::size_t length = build_announcement_locked(message);
-    std::uint32_t epoch = g_sock_epoch.load();
     plat_addr4 group;
     group.addr_be = plat_htonl(mdns_group_host_order);
     group.port_be = plat_htons(static_cast<std::uint16_t>(g_port.load()));
-    lock_leave();
+    return group;
+}
 
-    for (unsigned i = 0; i < announce_repeats; i++) {
-        if (i > 0) plat_sleep_ms(announce_gap_ms);
-        // Each send checks that the responder still has the socket the
-        // message was built for; after a stop the rest is dropped.
-        if (g_sock_epoch.load() != epoch) return;
-        send_on_responder_socket(epoch, message, length, group);
+// Builds the batch's messages and multicasts each through s. An empty
+// batch sends nothing. The caller holds the lock.
+void send_batch_locked(plat_socket s, batch_content content, bool goodbye, const dns_name_arg& host)
+{
+    const plat_addr4 group = group_locked();
+    message_builder b;
+    builder_begin(b, goodbye);
+    while (builder_next_message(b)) {
+        offer_records_locked(b, content, host);
+        if (b.answers == 0) return;
+        builder_finish(b, 0);
+        plat_sendto(s, b.message, b.cursor, group);  // a failed send is not reported
+        if (!builder_wants_more(b)) return;
     }
+}
+
+// The goodbye of the A record of a label this host no longer uses, unless
+// it has become the current label again.
+void send_old_host_goodbye_locked(plat_socket s, const char* old_label)
+{
+    if (old_label == nullptr || old_label[0] == '\0' || plat_stricmp(old_label, g_hostname) == 0)
+        return;
+    char old_name[dns_name_text_size];
+    text_format(old_name, sizeof old_name, "%s.local", old_label);
+    send_batch_locked(s, old_host_only, true, dns_name_arg(old_name));
+}
+
+// The socket of the given epoch, or the invalid socket once a stop has
+// released it. The caller holds the lock.
+plat_socket socket_of_epoch_locked(std::uint32_t epoch)
+{
+    if (g_sock_epoch.load() != epoch) return plat_invalid_socket;
+    return g_sock.load();
+}
+
+// The announcement for one label is open from its first send until its
+// last one; a claim on the name that arrives in between is settled by the
+// tie-break.
+void open_claim_locked(const char* label)
+{
+    if (g_claims_in_progress > 0 && std::strcmp(g_claim_label, label) == 0) {
+        g_claims_in_progress++;
+        return;
+    }
+    text_copy(g_claim_label, sizeof g_claim_label, label);
+    g_claims_in_progress = 1;
+}
+
+void close_claim_locked(const char* label)
+{
+    if (g_claims_in_progress > 0 && std::strcmp(g_claim_label, label) == 0) g_claims_in_progress--;
+}
+
+// Multicasts the announcement three times, 100 ms apart, and after its
+// first round the goodbye of old_label, when given. The label and the
+// address it announces are those at its start: once either has changed the
+// remaining rounds are not sent, since the change announces for itself.
+void announce(const char* old_label)
+{
+    lock_enter();
+    plat_socket s = g_sock.load();
+    if (s == plat_invalid_socket) {
+        lock_leave();
+        return;
+    }
+    const std::uint32_t epoch = g_sock_epoch.load();
+    char label[text_field];
+    char addr[text_field];
+    text_copy(label, sizeof label, g_hostname);
+    text_copy(addr, sizeof addr, g_addr);
+    bool opened = false;
+    for (unsigned round = 0; round < announce_repeats; round++) {
+        if (round > 0) {
+            // The lock is never held across the pauses.
+            lock_leave();
+            plat_sleep_ms(announce_gap_ms);
+            lock_enter();
+        }
+        s = socket_of_epoch_locked(epoch);
+        if (s == plat_invalid_socket) break;  // stopped: the rest is dropped
+        if (std::strcmp(label, g_hostname) != 0 || std::strcmp(addr, g_addr) != 0) break;
+        if (!opened) {
+            open_claim_locked(label);
+            opened = true;
+        }
+        send_batch_locked(s, host_and_services, false, host_name_locked());
+        if (round == 0) send_old_host_goodbye_locked(s, old_label);
+    }
+    if (!opened) {
+        // Not even the first round went out: the old name is withdrawn all
+        // the same.
+        s = socket_of_epoch_locked(epoch);
+        if (s != plat_invalid_socket) send_old_host_goodbye_locked(s, old_label);
+    } else {
+        close_claim_locked(label);
+    }
+    lock_leave();
+}
+
+}  // namespace
+
+std::size_t build_announcement_locked(std::uint8_t* message)
+{
+    message_builder b;
+    builder_begin(b, false);
+    builder_next_message(b);
+    offer_records_locked(b, host_and_services, host_name_locked());
+    builder_finish(b, 0);
+    std::memcpy(message, b.message, b.cursor);
+    return b.cursor;
+}
+
+void send_announcements() { announce(nullptr); }
+
+void send_announcements_after_rename(const char* old_label) { announce(old_label); }
+
+void send_goodbye_all_locked()
+{
+    plat_socket s = g_sock.load();
+    if (s != plat_invalid_socket) send_batch_locked(s, host_and_services, true, host_name_locked());
+}
+
+void send_goodbye_services_locked()
+{
+    plat_socket s = g_sock.load();
+    if (s != plat_invalid_socket) send_batch_locked(s, services_only, true, host_name_locked());
 }

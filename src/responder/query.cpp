@@ -2,18 +2,11 @@
 #include <cstring>
 
 #include "dns/reader.h"
-#include "dns/wire.h"
 #include "platform/platform.h"
+#include "responder/messages.h"
 #include "responder/responder.h"
 
 namespace {
-
-struct reply_state {
-    std::uint8_t message[dns_message_size];
-    std::size_t cursor;
-    std::uint16_t answers;     // ANCOUNT
-    std::uint16_t additional;  // ARCOUNT
-};
 
 bool is_type(std::uint16_t qtype, std::uint16_t wanted)
 {
@@ -28,23 +21,22 @@ bool same_name(const char* qname, std::size_t qname_length, const dns_name_arg& 
     return qname_length == name.text_length && plat_stricmp(qname, name.text) == 0;
 }
 
-// Appends the records one question asks for. The first rule whose name
+// Offers the records one question asks for. The first rule whose name
 // matches decides: the host name, then the enumeration name, then each
 // service's type name or instance name.
-void answer_question_locked(reply_state& r, const char* qname, std::uint16_t qtype,
+void answer_question_locked(message_builder& b, const char* qname, std::uint16_t qtype,
                             const dns_name_arg& host)
 {
     const std::size_t qname_length = std::strlen(qname);
     if (same_name(qname, qname_length, host)) {
-        if (is_type(qtype, dns_type_a)) r.answers += dns_add_a_record(r.message, r.cursor, host);
+        if (is_type(qtype, dns_type_a)) offer_a(b, answer_section, host);
         return;
     }
     const dns_name_arg enumeration = enumeration_name_locked();
     if (same_name(qname, qname_length, enumeration)) {
         if (!is_type(qtype, dns_type_ptr)) return;
         for (int i = 0; i < g_service_count; i++) {
-            r.answers += dns_add_ptr_record(r.message, r.cursor, enumeration,
-                                            service_names_of_locked(i).type_name);
+            offer_ptr(b, answer_section, enumeration, service_names_of_locked(i).type_name);
         }
         return;
     }
@@ -53,24 +45,44 @@ void answer_question_locked(reply_state& r, const char* qname, std::uint16_t qty
         const service_names names = service_names_of_locked(i);
         const dns_name_arg& type_name = names.type_name;
         const dns_name_arg& instance_name = names.instance_name;
+        const std::size_t txt_length = static_cast<std::size_t>(s.txt_wire_len);
         if (same_name(qname, qname_length, type_name)) {
             if (!is_type(qtype, dns_type_ptr)) continue;
-            r.answers += dns_add_ptr_record(r.message, r.cursor, type_name, instance_name);
-            r.additional += dns_add_srv_record(r.message, r.cursor, instance_name, s.port, host);
-            r.additional += dns_add_txt_record(r.message, r.cursor, instance_name, s.txt_wire,
-                                               static_cast<std::size_t>(s.txt_wire_len));
-            r.additional += dns_add_a_record(r.message, r.cursor, host);
+            offer_ptr(b, answer_section, type_name, instance_name);
+            offer_srv(b, additional_section, instance_name, s.port, host);
+            offer_txt(b, additional_section, instance_name, s.txt_wire, txt_length);
+            offer_a(b, additional_section, host);
         } else if (same_name(qname, qname_length, instance_name)) {
-            if (is_type(qtype, dns_type_srv)) {
-                r.answers += dns_add_srv_record(r.message, r.cursor, instance_name, s.port, host);
-            }
-            if (is_type(qtype, dns_type_txt)) {
-                r.answers += dns_add_txt_record(r.message, r.cursor, instance_name, s.txt_wire,
-                                                static_cast<std::size_t>(s.txt_wire_len));
-            }
-            r.additional += dns_add_a_record(r.message, r.cursor, host);
+            if (is_type(qtype, dns_type_srv)) offer_srv(b, answer_section, instance_name, s.port, host);
+            if (is_type(qtype, dns_type_txt))
+                offer_txt(b, answer_section, instance_name, s.txt_wire, txt_length);
+            offer_a(b, additional_section, host);
         }
     }
+}
+
+// Walks the questions and offers what each asks for. Says whether a
+// question asked for a unicast reply.
+//
+// Invariant: offset <= length; every pass that goes on moves it forwards by
+// at least the 4 bytes of QTYPE and QCLASS, so the walk ends after at most
+// length / 4 passes.
+bool offer_answers_locked(message_builder& b, const std::uint8_t* datagram, std::size_t length,
+                          const dns_header& header, const dns_name_arg& host)
+{
+    bool unicast_requested = false;
+    std::size_t offset = dns_header_size;
+    std::uint16_t index = 0;
+    for (;;) {
+        char qname[dns_name_text_size];
+        std::uint16_t qtype, qclass;
+        if (!dns_read_question(datagram, length, offset, qname, qtype, qclass)) break;
+        if (qclass & dns_qclass_unicast) unicast_requested = true;
+        answer_question_locked(b, qname, qtype, host);
+        index++;
+        if (index == header.qdcount || offset >= length) break;
+    }
+    return unicast_requested;
 }
 
 }  // namespace
@@ -82,39 +94,27 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
     g_queries_received++;
     if (length == dns_header_size) return;
 
-    reply_state r;
-    r.cursor = dns_header_size;
-    r.answers = 0;
-    r.additional = 0;
-    bool unicast_requested = false;
+    message_builder b;
+    builder_begin(b, false);
+    plat_addr4 group;
+    group.addr_be = plat_htonl(mdns_group_host_order);
+    group.port_be = plat_htons(static_cast<std::uint16_t>(g_port.load()));
 
-    // Walk the questions. Invariant: offset <= length; every pass that goes
-    // on moves it forwards by at least the 4 bytes of QTYPE and QCLASS, so
-    // the walk ends after at most length / 4 passes.
-    std::size_t offset = dns_header_size;
-    std::uint16_t index = 0;
-    for (;;) {
-        char qname[dns_name_text_size];
-        std::uint16_t qtype, qclass;
-        if (!dns_read_question(datagram, length, offset, qname, qtype, qclass)) break;
-        if (qclass & dns_qclass_unicast) unicast_requested = true;
-        answer_question_locked(r, qname, qtype, host);
-        index++;
-        if (index == header.qdcount || offset >= length) break;
-    }
-
-    if (r.answers == 0) return;
-    g_answers_sent++;
-    dns_write_header(r.message, header.id, dns_flags_response, 0, r.answers, r.additional);
-
-    plat_socket s = g_sock.load();
-    if (s == plat_invalid_socket) return;  // came in through the browser's own socket
-    if (sender.port_be != 0) plat_sendto(s, r.message, r.cursor, sender);
-    if (!unicast_requested) {
-        plat_addr4 group;
-        group.addr_be = plat_htonl(mdns_group_host_order);
-        group.port_be = plat_htons(static_cast<std::uint16_t>(g_port.load()));
-        plat_sendto(s, r.message, r.cursor, group);
+    // The first message decides whether there is a reply at all: it needs an
+    // answer. Records that did not fit it follow in further messages, sent
+    // the same way; the reply is counted once.
+    while (builder_next_message(b)) {
+        const bool unicast_requested = offer_answers_locked(b, datagram, length, header, host);
+        if (b.messages == 1) {
+            if (b.answers == 0) return;
+            g_answers_sent++;
+        }
+        builder_finish(b, header.id);
+        plat_socket s = g_sock.load();
+        if (s == plat_invalid_socket) return;  // came in through the browser's own socket
+        if (sender.port_be != 0) plat_sendto(s, b.message, b.cursor, sender);
+        if (!unicast_requested) plat_sendto(s, b.message, b.cursor, group);
+        if (!builder_wants_more(b)) break;
     }
 }
 
@@ -126,6 +126,7 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
 
     response_outcome outcome;
     outcome.announce = false;
+    outcome.old_label[0] = '\0';
     lock_enter();
     if (is_response && header.ancount != 0) {
         outcome = read_answers_locked(datagram, length, sender, header);
@@ -136,5 +137,5 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
     // What the response asks for is done without the lock: an announcement
     // pauses between its sends. It does nothing while the responder has no
     // socket.
-    if (outcome.announce) send_announcements();
+    if (outcome.announce) send_announcements_after_rename(outcome.old_label);
 }

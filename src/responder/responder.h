@@ -22,7 +22,8 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
 
 // What a response asks to be done once the lock has been released.
 struct response_outcome {
-    bool announce;  // the host was renamed: announce the new name
+    bool announce;               // the host was renamed: announce the new name
+    char old_label[text_field];  // and withdraw the one it gave up
 };
 
 // The response side, entered with the lock held (and left holding it).
@@ -31,20 +32,26 @@ struct response_outcome {
 response_outcome read_answers_locked(const std::uint8_t* datagram, std::size_t length,
                                      const plat_addr4& sender, const dns_header& header);
 
-// Builds the announcement of every record the responder owns into message
-// (dns_message_size bytes) and returns its length. The caller holds the lock.
+// Builds the first message of the announcement of every record the
+// responder owns into message (dns_message_size bytes) and returns its
+// length. The caller holds the lock.
 std::size_t build_announcement_locked(std::uint8_t* message);
 
-// Sends one datagram through the responder's socket if it is still the
-// socket of the given epoch; the check and the send are made under the lock,
-// so a socket that mdns_stop has released is never used. The caller must
-// not hold the lock.
-void send_on_responder_socket(std::uint32_t epoch, const std::uint8_t* data, std::size_t length,
-                              const plat_addr4& to);
-
-// Multicasts the announcement three times, 100 ms apart. Does nothing while
-// the responder has no socket. The caller must not hold the lock.
+// Multicasts the announcement, in as many messages as its records need,
+// three times, 100 ms apart. The rounds stop once the responder has stopped
+// or the host label or the address has changed since the first. Does
+// nothing while the responder has no socket. The caller must not hold the
+// lock.
 void send_announcements();
+// The same after the host gave up old_label (a rename or a new label):
+// after the first round comes the goodbye of the old name's A record.
+void send_announcements_after_rename(const char* old_label);
+
+// Goodbyes, the records with TTL 0, through the responder's socket when it
+// has one: of every record it owns (before it stops), or of the services'
+// records (before the table is cleared). The caller holds the lock.
+void send_goodbye_all_locked();
+void send_goodbye_services_locked();
 
 // The names the responder answers for, as text and wire form: the
 // enumeration name, the host name "%s.local" from g_hostname, and the type

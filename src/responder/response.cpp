@@ -64,13 +64,38 @@ bool is_own_address_locked(std::uint32_t addr_be)
     return false;
 }
 
-// Takes the next fallback label. The count stops at its largest value
-// rather than overflowing.
-void rename_host_locked()
+// Takes the next fallback label and notes when. The count stops at its
+// largest value rather than overflowing.
+void rename_host_locked(std::uint64_t now)
 {
     if (g_conflict_count < INT32_MAX) g_conflict_count++;
     text_format(g_hostname, sizeof g_hostname, "tandrelo-%lld",
                 static_cast<long long>(g_conflict_count) + 1);
+    for (int i = rename_burst - 1; i > 0; i--) g_rename_times_ms[i] = g_rename_times_ms[i - 1];
+    g_rename_times_ms[0] = now;
+    if (g_rename_times_count < rename_burst) g_rename_times_count++;
+}
+
+// After rename_burst renames within the burst window, each further rename
+// waits until rename_pause_ms have passed since the one before; a claim
+// that comes sooner is passed over. This also bounds what forged claims can
+// do.
+bool rename_allowed_locked(std::uint64_t now)
+{
+    if (g_rename_times_count < rename_burst) return true;
+    if (now - g_rename_times_ms[rename_burst - 1] >= rename_burst_window_ms) return true;
+    return now - g_rename_times_ms[0] >= rename_pause_ms;
+}
+
+// While an announcement of the current label is between its first and its
+// last send, a rival claim is settled as simultaneous probes are: the
+// addresses are compared as unsigned bytes, and the later one keeps the
+// name. True when this host keeps it.
+bool wins_tie_break_locked(std::uint32_t their_addr_be)
+{
+    if (g_claims_in_progress <= 0 || std::strcmp(g_claim_label, g_hostname) != 0) return false;
+    const std::uint32_t ours_be = announced_addr_be_locked();
+    return std::memcmp(&ours_be, &their_addr_be, sizeof ours_be) > 0;
 }
 
 }  // namespace
@@ -80,6 +105,7 @@ response_outcome read_answers_locked(const std::uint8_t* datagram, std::size_t l
 {
     response_outcome outcome;
     outcome.announce = false;
+    outcome.old_label[0] = '\0';
 
     std::size_t offset = dns_skip_questions(datagram, length, header.qdcount);
     const char* host = host_name_locked().text;
@@ -114,10 +140,14 @@ response_outcome read_answers_locked(const std::uint8_t* datagram, std::size_t l
             if (browsing && !ours) {
                 if (from[0] == '\0') text_ipv4(from, sizeof from, sender.addr_be);
                 cache_record_locked(datagram, length, rr, owner, from);
-            } else if (ours && dns_read_a(datagram, rr, addr_be)) {
-                if (!is_own_address_locked(addr_be)) {
-                    // The records after the conflicting one are left unread.
-                    rename_host_locked();
+            } else if (ours && dns_read_a(datagram, rr, addr_be) && rr.ttl != 0 &&
+                       !is_own_address_locked(addr_be) && !wins_tie_break_locked(addr_be)) {
+                // A claim on our name: a goodbye (TTL 0) claims nothing. The
+                // records after the claim that renames are left unread.
+                const std::uint64_t now = plat_monotonic_ms();
+                if (rename_allowed_locked(now)) {
+                    text_copy(outcome.old_label, sizeof outcome.old_label, g_hostname);
+                    rename_host_locked(now);
                     outcome.announce = true;
                     return outcome;
                 }

@@ -22,6 +22,10 @@ void state_reset_for_tests()
     text_copy(g_addr, sizeof g_addr, "127.0.0.1");
     g_selected_if[0] = '\0';
     std::memset(g_addr_history, 0, sizeof g_addr_history);
+    g_claim_label[0] = '\0';
+    g_claims_in_progress = 0;
+    std::memset(g_rename_times_ms, 0, sizeof g_rename_times_ms);
+    g_rename_times_count = 0;
     std::memset(g_services, 0, sizeof g_services);
     g_service_count = 0;
     g_queries_received = 0;
