@@ -163,9 +163,10 @@ csharp_binding() {
         mono QuickStart.exe)
 }
 
-if have node; then suite declarations declarations; else skipped+=(declarations); fi
+suite declarations declarations
 suite "README quick starts" "$python" "$here/tests/bindings/check_readme.py" "$here"
-if "$python" -c 'import pytest, zeroconf, venv, setuptools' 2>/dev/null; then
+# ensurepip is what python3-venv adds to Debian's interpreter.
+if "$python" -c 'import pytest, zeroconf, ensurepip, setuptools' 2>/dev/null; then
     suite python python_package
 else
     echo "test-bindings: python skipped: needs python3-pytest python3-zeroconf python3-venv python3-setuptools"
