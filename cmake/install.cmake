@@ -4,6 +4,9 @@
 #   lib/libtandrelo-mdns.so.1.1.0, .so.1, .so   the library (Linux)
 #   bin/tandrelo-mdns.dll, lib/tandrelo-mdns.dll.a
 #                                               the DLL and its import library (Windows)
+#   lib/tandrelo-mdns.lib, lib/tandrelo-mdns.def
+#                                               the import library for MSVC's linker and
+#                                               the module definition file it is made from
 #   bin/tandrelo-mdns[.exe]                     the command-line tool, when it is built
 #   lib/cmake/tandrelo-mdns/                    the CMake package: find_package(tandrelo-mdns)
 #                                               gives the imported target tandrelo::mdns
@@ -12,7 +15,8 @@
 # Both the CMake package and the pkg-config file find the rest relative to
 # themselves, so an installed tree may be moved, and `cmake --install
 # --prefix` works into any folder. Components: "runtime" (library, DLL,
-# tool) and "development" (header, import library, link name, package files).
+# tool) and "development" (header, import libraries, .def file, link name,
+# package files).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -28,6 +32,10 @@ install(TARGETS tandrelo-mdns EXPORT tandrelo-mdns-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/include/tandrelo_mdns.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+if(WIN32)
+  install(FILES ${TANDRELO_MSVC_IMPORT_LIB} ${TANDRELO_DEF_FILE}
+          DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+endif()
 
 if(TARGET tandrelo-mdns-cli)
   if(NOT WIN32)

@@ -10,6 +10,9 @@
 #   scripts/run-tests.sh package    installs the Linux build into a temporary
 #                                   prefix and builds examples/consumer against
 #                                   it with CMake and with pkg-config
+#   scripts/run-tests.sh bindings   the Python package, the Node and the C#
+#                                   bindings against the Linux build
+#                                   (scripts/test-bindings.sh)
 #   scripts/run-tests.sh asan       the Linux suite under AddressSanitizer and
 #                                   UndefinedBehaviorSanitizer (build-asan/)
 #   scripts/run-tests.sh tsan       the tests that run threads, under
@@ -23,6 +26,11 @@ which_platforms=${1:-all}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then
+    # The Node binding's dependencies come from the npm registry, which the
+    # namespace below cannot reach: they are installed first.
+    case "$which_platforms" in
+        bindings|all) "$here/scripts/test-bindings.sh" --prepare ;;
+    esac
     export TANDRELO_IN_NETNS=1
     if [ "$(id -u)" = 0 ]; then
         exec unshare -n -- "$0" "$@"
@@ -139,6 +147,12 @@ run_package() {
     scripts/check-package.sh build
 }
 
+# The three bindings, each against a real peer (scripts/test-bindings.sh),
+# on the Linux build of the phase "linux".
+run_bindings() {
+    scripts/test-bindings.sh
+}
+
 # Runs one phase and says how long it took.
 phase() {
     local start=$SECONDS
@@ -148,7 +162,7 @@ phase() {
 }
 
 case "$which_platforms" in
-    linux|windows|package|asan|tsan|fuzz) phase "$which_platforms" ;;
-    all) for p in linux windows package asan tsan fuzz; do phase "$p"; done ;;
-    *) echo "usage: $0 [linux|windows|package|asan|tsan|fuzz|all]" >&2; exit 2 ;;
+    linux|windows|package|bindings|asan|tsan|fuzz) phase "$which_platforms" ;;
+    all) for p in linux windows package bindings asan tsan fuzz; do phase "$p"; done ;;
+    *) echo "usage: $0 [linux|windows|package|bindings|asan|tsan|fuzz|all]" >&2; exit 2 ;;
 esac

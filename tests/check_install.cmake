@@ -30,7 +30,8 @@ set(expected
     ${LIBDIR}/pkgconfig/tandrelo-mdns.pc)
 set(links)
 if(PLATFORM STREQUAL "windows")
-  list(APPEND expected ${BINDIR}/tandrelo-mdns.dll ${LIBDIR}/tandrelo-mdns.dll.a)
+  list(APPEND expected ${BINDIR}/tandrelo-mdns.dll ${LIBDIR}/tandrelo-mdns.dll.a
+                       ${LIBDIR}/tandrelo-mdns.lib ${LIBDIR}/tandrelo-mdns.def)
   set(tool ${BINDIR}/tandrelo-mdns.exe)
 else()
   list(APPEND expected ${LIBDIR}/libtandrelo-mdns.so.1.1.0)

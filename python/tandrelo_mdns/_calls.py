@@ -1,5 +1,8 @@
 """Calling the library: text in, codes checked, JSON reports out."""
+from __future__ import annotations
+
 import json
+from typing import Any, Mapping, Optional, Union
 
 from ._library import lib
 
@@ -8,6 +11,9 @@ ERR_INVALID = -1
 ERR_BIND = -2
 ERR_THREAD = -3
 ERR_ALREADY_RUNNING = -7
+
+#: TXT attributes as the binding takes them: a dict, a JSON object text or None.
+TxtArgument = Optional[Union[Mapping[str, Any], str]]
 
 
 class MdnsError(Exception):
@@ -18,21 +24,21 @@ class MdnsError(Exception):
     the call, function the name of the C function.
     """
 
-    def __init__(self, function, code, message):
+    def __init__(self, function: str, code: int, message: str) -> None:
         super().__init__("%s failed (%d): %s" % (function, code, message))
         self.function = function
         self.code = code
         self.message = message
 
 
-def last_error():
+def last_error() -> str:
     """The library's message of its most recent failure, or ""."""
     return lib.mdns_last_error().decode("utf-8", "replace")
 
 
-def checked(function, *args):
+def checked(function: str, *args: Any) -> int:
     """Calls lib.<function>(*args); raises MdnsError on a negative result."""
-    result = getattr(lib, function)(*args)
+    result: int = getattr(lib, function)(*args)
     if result < 0:
         # The last-error text is process-wide: another thread that fails at
         # the same moment may have replaced it already.
@@ -40,8 +46,12 @@ def checked(function, *args):
     return result
 
 
-def text(value):
-    """A Python str as the NUL-terminated UTF-8 text the library takes."""
+def text(value: Optional[str]) -> Optional[bytes]:
+    """A Python str as the NUL-terminated UTF-8 text the library takes.
+
+    A NUL character would cut the text short inside the library, so it is
+    refused here with ValueError, before any call.
+    """
     if value is None:
         return None
     if not isinstance(value, str):
@@ -51,9 +61,13 @@ def text(value):
     return value.encode("utf-8")
 
 
-def report(function):
-    """Calls a report function and decodes its JSON text."""
-    raw = getattr(lib, function)()
+def report(function: str) -> Any:
+    """Calls a report function and decodes its JSON text.
+
+    ctypes copies the text into a bytes object; the library's buffer is
+    neither freed nor written.
+    """
+    raw: bytes = getattr(lib, function)()
     # The library escapes the texts it reports, but a service's TXT text
     # goes into the status report as the caller gave it: bytes that are not
     # UTF-8 are replaced and control characters let through rather than
@@ -62,7 +76,7 @@ def report(function):
     return json.loads(raw.decode("utf-8", "replace"), strict=False)
 
 
-def txt_json(txt):
+def txt_json(txt: TxtArgument) -> Optional[str]:
     """TXT attributes as the flat JSON object text the library reads.
 
     txt is None, a str (passed on as it is) or a dict whose keys and values
@@ -73,7 +87,7 @@ def txt_json(txt):
     """
     if txt is None or isinstance(txt, str):
         return txt
-    if not isinstance(txt, dict):
+    if not isinstance(txt, Mapping):
         raise TypeError("txt must be a dict, a JSON text or None")
     pairs = []
     for key, value in txt.items():

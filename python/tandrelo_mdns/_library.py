@@ -10,26 +10,30 @@ The library is looked up in this order:
 3. the same file names through the system loader (LD_LIBRARY_PATH, the
    ld.so cache and the standard folders on Linux; PATH on Windows).
 """
+from __future__ import annotations
+
 import ctypes
 import os
 import sys
+from typing import Dict, List, Mapping, Optional, Tuple, Type
 
 ENV_VAR = "TANDRELO_MDNS_LIBRARY"
 SUPPORTED_MAJOR = "1"
 
 
-def library_file_names(platform=sys.platform):
+def library_file_names(platform: str = sys.platform) -> List[str]:
     """The file names the library has on this platform, preferred first."""
     if platform.startswith("win") or platform == "cygwin":
         return ["tandrelo-mdns.dll"]
     return ["libtandrelo-mdns.so.1", "libtandrelo-mdns.so"]
 
 
-def _package_dir():
+def _package_dir() -> str:
     return os.path.dirname(os.path.abspath(__file__))
 
 
-def find_and_load(environ=None, package_dir=None):
+def find_and_load(environ: Optional[Mapping[str, str]] = None,
+                  package_dir: Optional[str] = None) -> Tuple[ctypes.CDLL, str]:
     """Loads the library; returns (ctypes library, how it was found).
 
     Raises ImportError naming every place that was tried.
@@ -45,7 +49,7 @@ def find_and_load(environ=None, package_dir=None):
             raise ImportError(
                 "%s=%s cannot be loaded: %s" % (ENV_VAR, explicit, error)) from error
 
-    tried = []
+    tried: List[str] = []
     for name in library_file_names():
         path = os.path.join(package_dir, name)
         if os.path.isfile(path):
@@ -70,7 +74,10 @@ _TEXT = ctypes.c_char_p
 _INT = ctypes.c_int32
 
 # name: (result type, argument types), for the sixteen exported functions.
-PROTOTYPES = {
+# Text results are c_char_p: ctypes copies them into bytes and never frees
+# the library's buffer. tests/bindings/check_declarations.py compares this
+# table with the public header.
+PROTOTYPES: Dict[str, Tuple[Type[ctypes._SimpleCData], List[Type[ctypes._SimpleCData]]]] = {
     "mdns_version": (_TEXT, []),
     "mdns_last_error": (_TEXT, []),
     "mdns_status": (_INT, []),
@@ -90,7 +97,7 @@ PROTOTYPES = {
 }
 
 
-def declare(lib):
+def declare(lib: ctypes.CDLL) -> ctypes.CDLL:
     """Sets the result and argument types of every function on lib."""
     for name, (restype, argtypes) in PROTOTYPES.items():
         function = getattr(lib, name)

@@ -1,5 +1,9 @@
 """The responder: the host name, the address and the services it announces."""
-from ._calls import checked, lib, report, text, txt_json
+from __future__ import annotations
+
+from typing import Any, Dict, Iterable, List, Mapping, Optional
+
+from ._calls import TxtArgument, checked, lib, report, text, txt_json
 
 DEFAULT_PORT = 5353
 
@@ -7,9 +11,10 @@ DEFAULT_PORT = 5353
 class Responder:
     """The library's one responder, as a context manager.
 
-    The library keeps one process-wide responder: every Responder object
-    drives that same one, so only one can run at a time (a second start
-    raises MdnsError with code ERR_ALREADY_RUNNING).
+    The library keeps one state per process: one responder, one host name,
+    one service table. Every Responder object drives that same responder,
+    so only one can run at a time (a second start raises MdnsError with code
+    ERR_ALREADY_RUNNING).
 
     The constructor only records its arguments; start() (or entering the
     with block) applies them and starts:
@@ -29,15 +34,17 @@ class Responder:
     while it runs, a change is announced.
     """
 
-    def __init__(self, hostname=None, address=None, services=None, port=DEFAULT_PORT,
-                 interface=None):
+    def __init__(self, hostname: Optional[str] = None, address: Optional[str] = None,
+                 services: Optional[Iterable[Mapping[str, Any]]] = None,
+                 port: int = DEFAULT_PORT, interface: Optional[str] = None) -> None:
         self.hostname = hostname
         self.address = address
-        self.services = None if services is None else list(services)
+        self.services: Optional[List[Mapping[str, Any]]] = (
+            None if services is None else list(services))
         self.port = port
         self.interface = interface
 
-    def start(self):
+    def start(self) -> "Responder":
         if self.hostname is not None:
             self.set_hostname(self.hostname)
         if self.address is not None:
@@ -52,36 +59,37 @@ class Responder:
         checked("mdns_start", self.port)
         return self
 
-    def stop(self):
-        lib.mdns_stop()
+    def stop(self) -> None:
+        checked("mdns_stop")
 
-    def __enter__(self):
+    def __enter__(self) -> "Responder":
         return self.start()
 
-    def __exit__(self, *exc_info):
+    def __exit__(self, *exc_info: Any) -> bool:
         self.stop()
         return False
 
     @property
-    def running(self):
-        return lib.mdns_status() == 1
+    def running(self) -> bool:
+        return bool(lib.mdns_status() == 1)
 
-    def stats(self):
+    def stats(self) -> Dict[str, Any]:
         """The status report as a dict (see the README for its keys)."""
-        return report("mdns_stats")
+        stats: Dict[str, Any] = report("mdns_stats")
+        return stats
 
-    def set_hostname(self, label):
+    def set_hostname(self, label: Optional[str]) -> None:
         checked("mdns_set_hostname", text(label))
 
-    def set_address(self, ipv4):
+    def set_address(self, ipv4: Optional[str]) -> None:
         checked("mdns_set_addr", text(ipv4))
 
-    def set_interface(self, ipv4):
+    def set_interface(self, ipv4: Optional[str]) -> None:
         checked("mdns_set_interface", text(ipv4))
 
-    def add_service(self, type, name, port, txt=None):
+    def add_service(self, type: str, name: str, port: int, txt: TxtArgument = None) -> int:
         """Adds or updates a service; returns its index in the table."""
         return checked("mdns_add_service", text(type), text(name), port, text(txt_json(txt)))
 
-    def clear_services(self):
-        lib.mdns_clear_services()
+    def clear_services(self) -> None:
+        checked("mdns_clear_services")
