@@ -46,6 +46,19 @@ inline bytes rr(const bytes& owner, std::uint16_t type, const bytes& rdata, int 
     return b;
 }
 
+// The same with a TTL of one's choosing (0: a goodbye).
+inline bytes rr_ttl(const bytes& owner, std::uint16_t type, const bytes& rdata, std::uint32_t ttl)
+{
+    bytes b = owner;
+    be16_to(b, type);
+    be16_to(b, 0x8001);
+    be16_to(b, static_cast<std::uint16_t>(ttl >> 16));
+    be16_to(b, static_cast<std::uint16_t>(ttl & 0xFFFF));
+    be16_to(b, static_cast<std::uint16_t>(rdata.size()));
+    append(b, rdata);
+    return b;
+}
+
 inline bytes a_rdata(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) { return {a, b, c, d}; }
 
 inline bytes srv_rdata(std::uint16_t port, const bytes& target)
