@@ -5,28 +5,28 @@
 
 #include "core/state.h"
 #include "core/text.h"
+#include "dns/message.h"
 #include "platform/platform.h"
 #include "tandrelo_mdns.h"
 
 browse_entry g_browse[browse_capacity];
+char g_browse_buffer[browse_buffer_size];
 
 namespace {
 
-// json_escape turns one character into at most six ("\u00XX").
-constexpr std::size_t escaped_size(std::size_t field) { return 6 * (field - 1) + 1; }
 
-// One report element: every escaped field at its longest, the keys and the
-// numbers. The largest element (about 13 200 characters) fits this scratch
-// and also fits an empty report, so the first entry is never left out.
-constexpr std::size_t element_size = browse_buffer_size;
+constexpr std::size_t element_size = browse_element_size;
+
+// The type of an entry marked for removal; no answer has it.
+constexpr std::uint16_t removed_rrtype = 0;
 
 // Scratch texts of the report. They are too large for a host thread's stack
 // and are only used with the lock held, so they live here.
-char g_escaped_name[escaped_size(browse_name_field)];
-char g_escaped_ip[escaped_size(browse_ip_field)];
-char g_escaped_target[escaped_size(browse_target_field)];
-char g_escaped_txt[escaped_size(browse_txt_field)];
-char g_escaped_from[escaped_size(browse_from_field)];
+char g_escaped_name[browse_escaped_size(browse_name_field)];
+char g_escaped_ip[browse_escaped_size(browse_ip_field)];
+char g_escaped_target[browse_escaped_size(browse_target_field)];
+char g_escaped_txt[browse_escaped_size(browse_txt_field)];
+char g_escaped_from[browse_escaped_size(browse_from_field)];
 char g_element[element_size];
 
 std::uint64_t now_ms_whole_seconds() { return plat_time_seconds() * 1000u; }
@@ -46,6 +46,47 @@ int slot_for_new_key_locked()
 }
 
 }  // namespace
+
+const browse_entry* browse_find_locked(const char* name, std::uint16_t rrtype)
+{
+    for (int i = 0; i < g_browse_count; i++) {
+        if (g_browse[i].rrtype == rrtype && plat_stricmp(g_browse[i].name, name) == 0) {
+            return &g_browse[i];
+        }
+    }
+    return nullptr;
+}
+
+void browse_mark_goodbye_locked(const char* name, std::uint16_t rrtype, const char* ip,
+                                const char* target)
+{
+    if (!has_text(name) || rrtype == removed_rrtype) return;
+    browse_entry* e = const_cast<browse_entry*>(browse_find_locked(name, rrtype));
+    if (e == nullptr) return;
+    if (has_text(ip) && std::strcmp(e->ip, ip) != 0) return;
+    if (rrtype == dns_type_ptr && (!has_text(target) || plat_stricmp(e->target, target) != 0))
+        return;
+    // The slot stays until the removal; the stalest of all, it is also the
+    // first to be taken should the table be full meanwhile.
+    e->rrtype = removed_rrtype;
+    e->last_seen = 0;
+}
+
+void browse_remove_marked_locked()
+{
+    int kept = 0;
+    // Invariant: kept <= i; slots below kept hold the entries kept so far,
+    // in their order.
+    for (int i = 0; i < g_browse_count; i++) {
+        if (g_browse[i].rrtype == removed_rrtype) continue;
+        if (kept != i) std::memcpy(&g_browse[kept], &g_browse[i], sizeof g_browse[i]);
+        kept++;
+    }
+    if (kept != g_browse_count) {
+        std::memset(&g_browse[kept], 0, sizeof g_browse[0] * static_cast<std::size_t>(g_browse_count - kept));
+        g_browse_count = kept;
+    }
+}
 
 void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::int32_t port,
                    const char* target, const char* txt, const char* from)

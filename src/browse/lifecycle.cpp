@@ -1,5 +1,6 @@
 // Starting and stopping the browser: on the responder's socket while the
 // responder runs, otherwise on a socket and receive thread of its own.
+#include "browse/followup.h"
 #include "browse/question.h"
 #include "core/receiver.h"
 #include "core/state.h"
@@ -15,6 +16,7 @@ call_result browse_start_locked()
 {
     if (g_browsing.load())
         return call_failed(MDNS_ERR_ALREADY_RUNNING, "browse already running");
+    followup_forget_locked();  // a new start asks afresh
     if (responder_open()) {
         // Rides on the responder: its thread feeds the cache from now on.
         g_browsing = 1;

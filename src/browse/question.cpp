@@ -26,6 +26,11 @@ void browse_send_seed()
 {
     std::uint8_t message[browse_seed_buffer_size];
     std::size_t length = browse_build_seed(message);
+    browse_send_question(message, length);
+}
+
+void browse_send_question(const std::uint8_t* message, std::size_t length)
+{
     plat_addr4 group;
     group.addr_be = plat_htonl(mdns_group_host_order);
     // The socket is chosen and used under the lock: a socket that a stop has

@@ -15,6 +15,11 @@ constexpr std::uint64_t browse_seed_interval_ms = 30000;
 // browse_seed_buffer_size bytes) and returns its length.
 std::size_t browse_build_seed(std::uint8_t* buffer);
 
+// Multicasts a question message of the browser: through the responder's
+// socket to its port while the responder runs, else through the browser's
+// own socket to 5353, else not at all. The caller must not hold the lock.
+void browse_send_question(const std::uint8_t* message, std::size_t length);
+
 // Multicasts the enumeration question: through the responder's socket to its
 // port while the responder runs, else through the browser's own socket to
 // 5353, else not at all. The caller must not hold the lock.

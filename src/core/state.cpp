@@ -36,7 +36,6 @@ std::atomic<std::uint64_t> g_browse_seed_deadline_ms{0};
 
 char g_stats_buffer[stats_buffer_size];
 char g_ifaces_buffer[ifaces_buffer_size];
-char g_browse_buffer[browse_buffer_size];
 
 std::atomic<std::int32_t> g_lock_initialized{0};
 

@@ -15,7 +15,6 @@ constexpr std::size_t txt_wire_field = 1024; // encoded TXT record data
 constexpr std::size_t last_error_size = 512;
 constexpr std::size_t stats_buffer_size = 8192;
 constexpr std::size_t ifaces_buffer_size = 8192;
-constexpr std::size_t browse_buffer_size = 16384;
 constexpr std::uint16_t default_port = 5353;
 // The receive threads of the responder and the browser: how long a stop
 // waits for one to end, and the pause after a failed receive.
@@ -93,7 +92,6 @@ extern std::atomic<std::uint64_t> g_browse_seed_deadline_ms;
 // ---- report buffers ------------------------------------------------------------------
 extern char g_stats_buffer[stats_buffer_size];
 extern char g_ifaces_buffer[ifaces_buffer_size];
-extern char g_browse_buffer[browse_buffer_size];
 
 // ---- lock and last error ------------------------------------------------------------------
 extern std::atomic<std::int32_t> g_lock_initialized;

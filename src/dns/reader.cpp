@@ -8,6 +8,7 @@ namespace {
 constexpr std::size_t question_fixed_size = 4;  // QTYPE, QCLASS
 constexpr std::uint16_t srv_min_rdlength = 6;   // priority, weight, port; the target follows
 constexpr std::size_t srv_port_at = 4;
+static_assert(srv_port_at + 2 == dns_srv_target_at, "the target follows the port");
 
 }  // namespace
 

@@ -69,6 +69,8 @@ int dns_read_a(const std::uint8_t* message, const dns_rr& rr, std::uint32_t& add
 // pointers may lead anywhere in the message, which bounds them.
 int dns_read_ptr(const std::uint8_t* message, std::size_t length, const dns_rr& rr, char* target);
 
+constexpr std::size_t dns_srv_target_at = 6;  // RDATA offset of an SRV record's target
+
 // The port and target of an SRV record (priority and weight are passed over).
 int dns_read_srv(const std::uint8_t* message, std::size_t length, const dns_rr& rr,
                  std::uint16_t& port, char* target);

@@ -125,11 +125,10 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
     const bool is_response = (header.flags & dns_flag_response) != 0;
 
     response_outcome outcome;
-    outcome.announce = false;
-    outcome.old_label[0] = '\0';
+    response_outcome_begin(outcome);
     lock_enter();
     if (is_response && header.ancount != 0) {
-        outcome = read_answers_locked(datagram, length, sender, header);
+        read_answers_locked(datagram, length, sender, header, outcome);
     } else if (!is_response && header.qdcount != 0) {
         answer_query_locked(datagram, length, sender, header);
     }
@@ -137,5 +136,6 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
     // What the response asks for is done without the lock: an announcement
     // pauses between its sends. It does nothing while the responder has no
     // socket.
+    followup_send(outcome.followups);
     if (outcome.announce) send_announcements_after_rename(outcome.old_label);
 }

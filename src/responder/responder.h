@@ -6,6 +6,7 @@
 
 #include "core/state.h"
 #include "dns/message.h"
+#include "browse/followup.h"
 #include "dns/reader.h"
 
 constexpr unsigned announce_repeats = 3;
@@ -24,13 +25,22 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
 struct response_outcome {
     bool announce;               // the host was renamed: announce the new name
     char old_label[text_field];  // and withdraw the one it gave up
+    followup_plan followups;     // the browser's questions about what it heard
 };
+void response_outcome_begin(response_outcome& outcome);
 
 // The response side, entered with the lock held (and left holding it).
-// Hands other hosts' answers to the browse cache while browsing, and renames
+// While browsing, hands other hosts' records to the browse cache, removes
+// the answers they say goodbye to and plans the follow-up questions; renames
 // the host when an address record claims its name for another address.
-response_outcome read_answers_locked(const std::uint8_t* datagram, std::size_t length,
-                                     const plat_addr4& sender, const dns_header& header);
+void read_answers_locked(const std::uint8_t* datagram, std::size_t length, const plat_addr4& sender,
+                         const dns_header& header, response_outcome& outcome);
+
+// A claim on our host name by an address record with the given address and
+// TTL: true when the host has been renamed for it, with the label it gave
+// up in old_label.
+bool settle_claim_locked(std::uint32_t addr_be, std::uint32_t ttl, char* old_label,
+                         std::size_t old_label_size);
 
 // Builds the first message of the announcement of every record the
 // responder owns into message (dns_message_size bytes) and returns its
