@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "browse/cache.h"
+#include "browse/followup.h"
 #include "core/state.h"
 #include "core/text.h"
 
@@ -37,6 +38,7 @@ void state_reset_for_tests()
     g_browse_thread = 0;
     g_browse_thread_live = 0;
     g_browse_seed_deadline_ms = 0;
+    followup_forget_locked();
     // Both halves of the double-buffered text become empty.
     set_last_error("");
     set_last_error("");
