@@ -117,6 +117,17 @@ def process_incoming():
     hostile = b"\x08q\"b\\s\x01\x1f\x7f" + b"\x03\xff\xc3z" + name("local")
     seeds["test-response-hostile-names"] = header(RESPONSE, an=2) + (
         rr(hostile, PTR, hostile) + rr(hostile, TXT, b"\x05k=\"\\\n\x01\xfe"))
+    # Follow-ups: a type's instances with their records in the additional
+    # section, and goodbyes (TTL 0) of cached answers.
+    seeds["response-additional-records"] = header(RESPONSE, an=1, ar=3) + (
+        rr(name("_http._tcp.local"), PTR, name("Web._http._tcp.local"), rclass=1)
+        + rr(name("Web._http._tcp.local"), SRV, srv(80, name("box.local")))
+        + rr(name("Web._http._tcp.local"), TXT, txt("a=1"))
+        + rr(name("box.local"), A, bytes([10, 0, 0, 7])))
+    seeds["response-goodbyes"] = header(RESPONSE, an=3) + (
+        rr(name("_http._tcp.local"), PTR, name("Peer Web._http._tcp.local"), rclass=1, ttl=0)
+        + rr(peer, A, bytes([192, 168, 1, 7]), ttl=0)
+        + rr(name("fuzzhost.local"), A, bytes([10, 9, 9, 9]), ttl=0))
     # The browser's question, tests/e2e_browse.cpp seed_question.
     seeds["test-query-enumeration-seed"] = header(QUERY, qd=1, ident=0) + question("_services._dns-sd._udp.local", PTR)
     return seeds
