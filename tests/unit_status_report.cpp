@@ -23,7 +23,7 @@ TEST(StatusReport, ServicesWithTheirTxtValues)
     mdns_add_service("_ipp._tcp", "Printer", 631, "{\"rp\":\"ipp/print\"}");
     mdns_add_service("_a._tcp", "Plain", 1, "key=value");   // not an object: "{}" as a string
     mdns_add_service("_b._tcp", "Spaced", 2, " {\"k\":1}");  // leading space: also replaced
-    mdns_add_service("_c._tcp", "Broken", 3, "{not json");   // begins with "{": inserted whole
+    mdns_add_service("_c._tcp", "Broken", 3, "{not json");   // begins with "{" but no JSON: replaced
     g_queries_received = 18446744073709551615ull;
     std::string report = mdns_stats();
     EXPECT_NE(std::string::npos, report.find("\"queries\":18446744073709551615,"));
@@ -33,7 +33,7 @@ TEST(StatusReport, ServicesWithTheirTxtValues)
                           "{\"type\":\"_ipp._tcp\",\"name\":\"Printer\",\"port\":631,\"txt\":{\"rp\":\"ipp/print\"}},"
                           "{\"type\":\"_a._tcp\",\"name\":\"Plain\",\"port\":1,\"txt\":\"{}\"},"
                           "{\"type\":\"_b._tcp\",\"name\":\"Spaced\",\"port\":2,\"txt\":\"{}\"},"
-                          "{\"type\":\"_c._tcp\",\"name\":\"Broken\",\"port\":3,\"txt\":{not json}]}"))
+                          "{\"type\":\"_c._tcp\",\"name\":\"Broken\",\"port\":3,\"txt\":\"{}\"}]}"))
         << report;
 }
 
@@ -73,4 +73,54 @@ TEST(StatusReport, InterfaceAndPortFollowTheState)
     nlohmann::json j = nlohmann::json::parse(mdns_stats());
     EXPECT_EQ(7000, j["port"]);
     EXPECT_EQ("192.168.7.2", j["interface"]);
+}
+
+TEST(StatusReport, OnlyWholeFlatJsonObjectsAreInsertedAsTheyStand)
+{
+    const std::string valid_long = "{\"k\":\"" + std::string(1971, 'v') + "\"}";  // 1,979 bytes
+    const struct {
+        const char* what;
+        std::string txt;
+        bool inserted;
+    } cases[] = {
+        {"flat object of every value kind",
+         "{\"s\":\"a\\\"b\\\\\\u00e9\\n\",\"n\":-1.5e3,\"z\":0,\"t\":true,\"f\":false,\"x\":null}", true},
+        {"empty object", "{}", true},
+        {"object with white space", "{ \"a\" : \"b\" , \"c\":1 }\n", true},
+        {"UTF-8 text", "{\"name\":\"K\xc3\xbc" "che \xe2\x82\xac\"}", true},
+        {"valid object cut at 1,023 bytes", valid_long, false},
+        {"raw control byte in a string", "{\"a\":\"b\x01\"}", false},
+        {"raw line feed in a string", "{\"a\":\"b\nc\"}", false},
+        {"injected keys", "{}}],\"running\":0,\"injected\":[{\"a\":{}", false},
+        {"nested object", "{\"a\":{}}", false},
+        {"array value", "{\"a\":[1]}", false},
+        {"trailing comma", "{\"a\":1,}", false},
+        {"text after the object", "{\"a\":1} x", false},
+        {"unterminated string", "{\"a\":\"b}", false},
+        {"bad escape", "{\"a\":\"\\q\"}", false},
+        {"short unicode escape", "{\"a\":\"\\u12\"}", false},
+        {"bare word", "{\"a\":yes}", false},
+        {"leading zero", "{\"a\":01}", false},
+        {"broken UTF-8", "{\"a\":\"\xff\"}", false},
+        {"overlong UTF-8", "{\"a\":\"\xc0\xaf\"}", false},
+        {"single quotes", "{'a':'b'}", false},
+    };
+    for (const auto& c : cases) {
+        mdns_clear_services();
+        ASSERT_EQ(0, mdns_add_service("_t._tcp", "T", 1, c.txt.c_str())) << c.what;
+        const std::string report = mdns_stats();
+        nlohmann::json j;
+        ASSERT_NO_THROW(j = nlohmann::json::parse(report)) << c.what << ": " << report;
+        EXPECT_EQ(1u, j["services"].size()) << c.what;
+        EXPECT_EQ(1, j["services_count"]) << c.what;  // no key was overridden
+        EXPECT_EQ(0, j["running"]) << c.what;
+        EXPECT_FALSE(j.contains("injected")) << c.what;
+        const nlohmann::json& txt = j["services"][0]["txt"];
+        if (c.inserted) {
+            EXPECT_TRUE(txt.is_object()) << c.what;
+            EXPECT_EQ(nlohmann::json::parse(c.txt), txt) << c.what;
+        } else {
+            EXPECT_EQ("{}", txt) << c.what;
+        }
+    }
 }

@@ -27,13 +27,18 @@ void fill_service_locked(service_entry& entry, const char* type, const char* nam
     text_copy(entry.name, sizeof entry.name, name);
     entry.port = port;
     if (txt != nullptr && txt[0] != '\0') {
-        text_copy(entry.txt_json, sizeof entry.txt_json, txt);
+        const std::size_t copied = text_copy(entry.txt_json, sizeof entry.txt_json, txt);
+        // As it stands only when it begins with "{" and is one whole flat
+        // JSON object: not cut, no control bytes, nothing after the "}".
+        entry.txt_json_reportable = txt[copied] == '\0' && entry.txt_json[0] == '{' &&
+                                    txt_json_is_flat_object(entry.txt_json);
         // The record data comes from the whole text, not the stored copy.
         std::size_t length = 0;
         parse_txt_json(txt, entry.txt_wire, length);
         entry.txt_wire_len = length;
     } else {
         text_copy(entry.txt_json, sizeof entry.txt_json, "{}");
+        entry.txt_json_reportable = 1;
         entry.txt_wire[0] = 0;
         entry.txt_wire_len = 1;
     }

@@ -29,6 +29,9 @@ struct service_entry {
     char txt_json[txt_json_field];  // attributes as given, or "{}"
     std::uint8_t txt_wire[txt_wire_field];
     std::uint64_t txt_wire_len;     // at least 1
+    // txt_json is the whole text given and one flat JSON object: the status
+    // report may insert it as it stands.
+    std::int32_t txt_json_reportable;
 };
 
 // ---- responder -------------------------------------------------------------------

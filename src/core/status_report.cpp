@@ -13,9 +13,14 @@ constexpr std::size_t escaped_field_size = 6 * 63 + 1;
 // characters of TXT text, with room to spare.
 constexpr std::size_t element_size = 2048;
 
-// The TXT value of a service: its attribute text when that begins with "{",
-// inserted as it stands; otherwise the JSON string "{}".
-const char* txt_value(const service_entry& s) { return s.txt_json[0] == '{' ? s.txt_json : "\"{}\""; }
+// The TXT value of a service: its attribute text, inserted as it stands,
+// when that is one whole flat JSON object (checked when the service was
+// added); otherwise the JSON string "{}". So the report is always JSON, and
+// no attribute text can end the object early or add keys to it.
+const char* txt_value(const service_entry& s)
+{
+    return s.txt_json_reportable ? s.txt_json : "\"{}\"";
+}
 
 // Renders the services array into out. An element that does not fit the
 // array is left out and later, shorter ones are still tried.
