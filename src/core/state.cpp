@@ -19,6 +19,7 @@ char g_claim_label[text_field] = "";
 std::int32_t g_claims_in_progress = 0;
 std::uint64_t g_rename_times_ms[rename_burst];
 std::int32_t g_rename_times_count = 0;
+std::int32_t g_rename_limited = 0;
 
 service_entry g_services[max_services];
 std::int32_t g_service_count = 0;

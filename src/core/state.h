@@ -68,6 +68,7 @@ constexpr std::uint64_t rename_burst_window_ms = 10000;
 constexpr std::uint64_t rename_pause_ms = 5000;
 extern std::uint64_t g_rename_times_ms[rename_burst];
 extern std::int32_t g_rename_times_count;
+extern std::int32_t g_rename_limited;  // renames wait rename_pause_ms each
 
 // ---- services -------------------------------------------------------------------------
 extern service_entry g_services[max_services];

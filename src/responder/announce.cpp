@@ -19,19 +19,18 @@ enum batch_content {
 // Offers the records of an announcement in its order: the host's A record,
 // then for each service the PTR from the enumeration name, the PTR from the
 // type name, SRV and TXT. Every record stands in the answer section.
-void offer_records_locked(message_builder& b, batch_content content, const dns_name_arg& host)
+void offer_records_locked(message_builder& b, batch_content content)
 {
-    if (content != services_only) offer_a(b, answer_section, host);
-    if (content == old_host_only) return;
-    const dns_name_arg enumeration = enumeration_name_locked();
+    if (content == old_host_only) {
+        offer(b, named_a_record, answer_section);
+        return;
+    }
+    if (content != services_only) offer(b, host_a_record, answer_section);
     for (int i = 0; i < g_service_count; i++) {
-        const service_entry& s = g_services[i];
-        const service_names names = service_names_of_locked(i);
-        offer_ptr(b, answer_section, enumeration, names.type_name);
-        offer_ptr(b, answer_section, names.type_name, names.instance_name);
-        offer_srv(b, answer_section, names.instance_name, s.port, host);
-        offer_txt(b, answer_section, names.instance_name, s.txt_wire,
-                  static_cast<std::size_t>(s.txt_wire_len));
+        offer(b, enumeration_ptr, answer_section, i);
+        offer(b, type_ptr, answer_section, i);
+        offer(b, instance_srv, answer_section, i);
+        offer(b, instance_txt, answer_section, i);
     }
 }
 
@@ -44,18 +43,23 @@ plat_addr4 group_locked()
 }
 
 // Builds the batch's messages and multicasts each through s. An empty
-// batch sends nothing. The caller holds the lock.
-void send_batch_locked(plat_socket s, batch_content content, bool goodbye, const dns_name_arg& host)
+// batch sends nothing. old_host names the A record of old_host_only. The
+// caller holds the lock.
+void send_batch_locked(plat_socket s, batch_content content, bool goodbye,
+                       const char* old_host = nullptr)
 {
     const plat_addr4 group = group_locked();
     message_builder b;
-    builder_begin(b, goodbye);
-    while (builder_next_message(b)) {
-        offer_records_locked(b, content, host);
-        if (b.answers == 0) return;
+    builder_begin(b, goodbye, max_messages_per_announcement);
+    b.other_host = old_host;
+    builder_next_message(b);
+    offer_records_locked(b, content);
+    if (b.answers == 0) return;
+    for (;;) {
         builder_finish(b, 0);
         plat_sendto(s, b.message, b.cursor, group);  // a failed send is not reported
-        if (!builder_wants_more(b)) return;
+        if (!builder_wants_more(b) || !builder_next_message(b)) return;
+        builder_fill_from_offers(b);
     }
 }
 
@@ -67,7 +71,7 @@ void send_old_host_goodbye_locked(plat_socket s, const char* old_label)
         return;
     char old_name[dns_name_text_size];
     text_format(old_name, sizeof old_name, "%s.local", old_label);
-    send_batch_locked(s, old_host_only, true, dns_name_arg(old_name));
+    send_batch_locked(s, old_host_only, true, old_name);
 }
 
 // The socket of the given epoch, or the invalid socket once a stop has
@@ -128,7 +132,7 @@ void announce(const char* old_label)
             open_claim_locked(label);
             opened = true;
         }
-        send_batch_locked(s, host_and_services, false, host_name_locked());
+        send_batch_locked(s, host_and_services, false);
         if (round == 0) send_old_host_goodbye_locked(s, old_label);
     }
     if (!opened) {
@@ -147,9 +151,9 @@ void announce(const char* old_label)
 std::size_t build_announcement_locked(std::uint8_t* message)
 {
     message_builder b;
-    builder_begin(b, false);
+    builder_begin(b, false, 1);
     builder_next_message(b);
-    offer_records_locked(b, host_and_services, host_name_locked());
+    offer_records_locked(b, host_and_services);
     builder_finish(b, 0);
     std::memcpy(message, b.message, b.cursor);
     return b.cursor;
@@ -162,11 +166,11 @@ void send_announcements_after_rename(const char* old_label) { announce(old_label
 void send_goodbye_all_locked()
 {
     plat_socket s = g_sock.load();
-    if (s != plat_invalid_socket) send_batch_locked(s, host_and_services, true, host_name_locked());
+    if (s != plat_invalid_socket) send_batch_locked(s, host_and_services, true);
 }
 
 void send_goodbye_services_locked()
 {
     plat_socket s = g_sock.load();
-    if (s != plat_invalid_socket) send_batch_locked(s, services_only, true, host_name_locked());
+    if (s != plat_invalid_socket) send_batch_locked(s, services_only, true);
 }

@@ -51,14 +51,18 @@ void rename_host_locked(std::uint64_t now)
 }
 
 // After rename_burst renames within the burst window, each further rename
-// waits until rename_pause_ms have passed since the one before; a claim
-// that comes sooner is passed over. This also bounds what forged claims can
-// do.
+// waits until rename_pause_ms have passed since the one before, and a claim
+// that comes sooner is passed over; the limit holds until a whole window has
+// passed without a rename. So a steady flood of forged claims renames the
+// host once every 5 s at most.
 bool rename_allowed_locked(std::uint64_t now)
 {
-    if (g_rename_times_count < rename_burst) return true;
-    if (now - g_rename_times_ms[rename_burst - 1] >= rename_burst_window_ms) return true;
-    return now - g_rename_times_ms[0] >= rename_pause_ms;
+    if (g_rename_times_count > 0 && now - g_rename_times_ms[0] >= rename_burst_window_ms)
+        g_rename_limited = 0;
+    if (g_rename_times_count >= rename_burst &&
+        now - g_rename_times_ms[rename_burst - 1] < rename_burst_window_ms)
+        g_rename_limited = 1;
+    return !g_rename_limited || now - g_rename_times_ms[0] >= rename_pause_ms;
 }
 
 // While an announcement of the current label is between its first and its

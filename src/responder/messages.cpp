@@ -2,26 +2,56 @@
 
 #include <cstring>
 
+#include "responder/responder.h"
+
 namespace {
 
-// Whether the next record offered is to be written now: it is tracked, and
-// no earlier message holds it. Moves the offer count on either way.
-bool take_offer(message_builder& b, std::uint32_t& index)
+bool is_placed(const message_builder& b, std::uint32_t i)
 {
-    index = b.offered++;
-    if (index >= max_records_per_batch) return false;
-    return (b.placed[index / 8] & (1u << (index % 8))) == 0;
+    return (b.placed[i / 8] & (1u << (i % 8))) != 0;
 }
 
-void settle(message_builder& b, std::uint32_t index, record_section section, int written)
+// Writes the referenced record at the cursor; 1 when it fitted. The names
+// are formed ones (they stay valid while the lock is held).
+int write_record_locked(message_builder& b, const record_ref& r)
 {
-    if (!written) {
+    const dns_name_arg host = host_name_locked();
+    switch (r.kind) {
+    case host_a_record:
+        return dns_add_a_record(b.message, b.cursor, host, b.goodbye);
+    case named_a_record:
+        return dns_add_a_record(b.message, b.cursor, dns_name_arg(b.other_host), b.goodbye);
+    default:
+        break;
+    }
+    const service_entry& s = g_services[r.service];
+    const service_names names = service_names_of_locked(r.service);
+    switch (r.kind) {
+    case enumeration_ptr:
+        return dns_add_ptr_record(b.message, b.cursor, enumeration_name_locked(), names.type_name,
+                                  b.goodbye);
+    case type_ptr:
+        return dns_add_ptr_record(b.message, b.cursor, names.type_name, names.instance_name,
+                                  b.goodbye);
+    case instance_srv:
+        return dns_add_srv_record(b.message, b.cursor, names.instance_name, s.port, host, b.goodbye);
+    case instance_txt:
+        return dns_add_txt_record(b.message, b.cursor, names.instance_name, s.txt_wire,
+                                  static_cast<std::size_t>(s.txt_wire_len), b.goodbye);
+    default:
+        return 0;
+    }
+}
+
+void try_record(message_builder& b, std::uint32_t i)
+{
+    if (!write_record_locked(b, b.refs[i])) {
         b.left_over = true;
         return;
     }
-    b.placed[index / 8] = static_cast<std::uint8_t>(b.placed[index / 8] | (1u << (index % 8)));
+    b.placed[i / 8] = static_cast<std::uint8_t>(b.placed[i / 8] | (1u << (i % 8)));
     b.placed_now++;
-    if (section == answer_section) {
+    if (b.refs[i].section == answer_section) {
         b.answers++;
     } else {
         b.additional++;
@@ -30,21 +60,24 @@ void settle(message_builder& b, std::uint32_t index, record_section section, int
 
 }  // namespace
 
-void builder_begin(message_builder& b, bool goodbye)
+void builder_begin(message_builder& b, bool goodbye, int max_messages)
 {
     b.goodbye = goodbye;
+    b.other_host = nullptr;
     b.messages = 0;
+    b.max_messages = max_messages;
+    b.offered = 0;
+    b.left_over = false;
     std::memset(b.placed, 0, sizeof b.placed);
 }
 
 bool builder_next_message(message_builder& b)
 {
-    if (b.messages == max_messages_per_batch) return false;
+    if (b.messages >= b.max_messages) return false;
     b.messages++;
     b.cursor = dns_header_size;
     b.answers = 0;
     b.additional = 0;
-    b.offered = 0;
     b.placed_now = 0;
     b.left_over = false;
     return true;
@@ -52,40 +85,26 @@ bool builder_next_message(message_builder& b)
 
 bool builder_wants_more(const message_builder& b)
 {
-    return b.left_over && b.placed_now > 0 && b.messages < max_messages_per_batch;
+    return b.left_over && b.placed_now > 0 && b.messages < b.max_messages;
 }
 
-void offer_a(message_builder& b, record_section section, const dns_name_arg& host)
+bool builder_full(const message_builder& b) { return b.offered >= max_records_per_batch; }
+
+void offer(message_builder& b, record_kind kind, record_section section, int service)
 {
-    std::uint32_t index;
-    if (!take_offer(b, index)) return;
-    settle(b, index, section, dns_add_a_record(b.message, b.cursor, host, b.goodbye));
+    if (builder_full(b)) return;
+    const std::uint32_t i = b.offered++;
+    b.refs[i].kind = kind;
+    b.refs[i].section = section;
+    b.refs[i].service = static_cast<std::uint8_t>(service);
+    try_record(b, i);
 }
 
-void offer_ptr(message_builder& b, record_section section, const dns_name_arg& owner,
-               const dns_name_arg& target)
+void builder_fill_from_offers(message_builder& b)
 {
-    std::uint32_t index;
-    if (!take_offer(b, index)) return;
-    settle(b, index, section, dns_add_ptr_record(b.message, b.cursor, owner, target, b.goodbye));
-}
-
-void offer_srv(message_builder& b, record_section section, const dns_name_arg& owner,
-               std::int32_t port, const dns_name_arg& target)
-{
-    std::uint32_t index;
-    if (!take_offer(b, index)) return;
-    settle(b, index, section,
-           dns_add_srv_record(b.message, b.cursor, owner, port, target, b.goodbye));
-}
-
-void offer_txt(message_builder& b, record_section section, const dns_name_arg& owner,
-               const std::uint8_t* data, std::size_t data_length)
-{
-    std::uint32_t index;
-    if (!take_offer(b, index)) return;
-    settle(b, index, section,
-           dns_add_txt_record(b.message, b.cursor, owner, data, data_length, b.goodbye));
+    for (std::uint32_t i = 0; i < b.offered; i++) {
+        if (!is_placed(b, i)) try_record(b, i);
+    }
 }
 
 void builder_finish(message_builder& b, std::uint16_t id)

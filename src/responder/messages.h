@@ -2,9 +2,11 @@
 // announcement offers its records in a fixed order; the first message takes
 // every record that fits, by the room rule of the writers (a record that
 // does not fit is left out and later, smaller ones are still tried), and
-// each further message takes, by the same rule, the records that no earlier
-// message holds. The records are offered again, in the same order, for each
-// message: nothing is stored but which of them have been placed.
+// each further message takes, by the same rule and in the same order, the
+// records that no earlier message holds. The offers of the first message
+// are kept as short references (which record of which service), so the
+// further messages are written from them without walking the query or the
+// service table again.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +14,30 @@
 
 #include "dns/message.h"
 
-// At most this many messages go out for one reply or one announcement, and
-// at most this many records of one are tracked; records offered beyond it
-// are left out.
-constexpr int max_messages_per_batch = 32;
+// At most this many records are offered for one reply or announcement
+// (offers beyond it are dropped), which bounds the work of one datagram.
 constexpr std::uint32_t max_records_per_batch = 4096;
+// A reply takes at most 16 messages (64 KB), an announcement or a goodbye
+// at most 32: enough for 64 services with the largest TXT data.
+constexpr int max_messages_per_reply = 16;
+constexpr int max_messages_per_announcement = 32;
 
-enum record_section { answer_section, additional_section };
+enum record_section : std::uint8_t { answer_section, additional_section };
+
+enum record_kind : std::uint8_t {
+    host_a_record,        // A for the host name
+    named_a_record,       // A for the builder's other_host name
+    enumeration_ptr,      // PTR from the enumeration name to a service's type name
+    type_ptr,             // PTR from a service's type name to its instance name
+    instance_srv,         // SRV for a service's instance name
+    instance_txt,         // TXT for a service's instance name
+};
+
+struct record_ref {
+    record_kind kind;
+    record_section section;
+    std::uint8_t service;  // index in g_services, for the service records
+};
 
 struct message_builder {
     std::uint8_t message[dns_message_size];
@@ -26,32 +45,36 @@ struct message_builder {
     std::uint16_t answers;     // ANCOUNT of the message being built
     std::uint16_t additional;  // ARCOUNT
     bool goodbye;              // every record with TTL 0
-    std::uint32_t offered;     // records offered so far in this pass
-    std::uint32_t placed_now;  // records this message took
-    bool left_over;            // a record of this pass went into no message
+    const char* other_host;    // the name of named_a_record (text), or null
     int messages;              // messages started
+    int max_messages;
+    std::uint32_t offered;     // records offered, and referenced in refs
+    std::uint32_t placed_now;  // records the current message took
+    bool left_over;            // an offered record is in no message yet
+    record_ref refs[max_records_per_batch];
     std::uint8_t placed[max_records_per_batch / 8];
 };
 
-// Starts a batch; with goodbye set every record is written with TTL 0.
-void builder_begin(message_builder& b, bool goodbye);
+// Starts a batch of at most max_messages messages; with goodbye set every
+// record is written with TTL 0. The caller holds the lock until the batch
+// is done.
+void builder_begin(message_builder& b, bool goodbye, int max_messages);
 // Starts the next message: cursor just past the header, tallies 0. False
 // once the batch has its largest number of messages.
 bool builder_next_message(message_builder& b);
-// True when some records went into no message yet and the last message took
-// at least one: another message is worth building. A record that fits no
-// message even alone ends the batch.
+// True when another message is worth building: some offered records are in
+// no message yet, and the last message took at least one (a record that
+// fits no message even alone ends the batch).
 bool builder_wants_more(const message_builder& b);
+// True when no more offers can be taken.
+bool builder_full(const message_builder& b);
 
-// Offer one record each. The record is written when no earlier message of
-// the batch holds it and it fits; its section's tally counts it.
-void offer_a(message_builder& b, record_section section, const dns_name_arg& host);
-void offer_ptr(message_builder& b, record_section section, const dns_name_arg& owner,
-               const dns_name_arg& target);
-void offer_srv(message_builder& b, record_section section, const dns_name_arg& owner,
-               std::int32_t port, const dns_name_arg& target);
-void offer_txt(message_builder& b, record_section section, const dns_name_arg& owner,
-               const std::uint8_t* data, std::size_t data_length);
+// Offers one record to the first message; the record is written when it
+// fits, and its section's tally counts it.
+void offer(message_builder& b, record_kind kind, record_section section, int service = 0);
+// Writes into the current (further) message the offered records that no
+// earlier message holds, in their order, each when it fits.
+void builder_fill_from_offers(message_builder& b);
 
 // Writes the header of the message built (ID, flags 0x8400, the tallies).
 void builder_finish(message_builder& b, std::uint16_t id);

@@ -80,11 +80,37 @@ bool same_text(const char (&kept)[text_field], const char (&source)[text_field])
     return difference == 0;
 }
 
+// The name index: open hashing into index_buckets chains of services per
+// kind of name, each chain in table order.
+constexpr int index_buckets = 128;
+static_assert(max_services <= 255, "service indices are kept in one byte");
+struct name_index {
+    bool built;
+    int count;                         // g_service_count when built
+    std::uint32_t hash[2][max_services];  // [0] type name, [1] instance name
+    std::int16_t head[2][index_buckets];
+    std::int16_t next[2][max_services];
+};
+name_index g_index;
+bool g_index_stale = true;  // a name was formed anew since the index was built
+
+std::uint32_t fold_hash(const char* text, std::size_t length)
+{
+    std::uint32_t h = 2166136261u;
+    for (std::size_t i = 0; i < length; i++) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    return h ^ static_cast<std::uint32_t>(length);
+}
+
 const formed_service_names& service_names_locked(int index)
 {
     formed_service_names& f = g_service_names[index];
     const service_entry& s = g_services[index];
     if (!f.formed || !same_text(f.type, s.type) || !same_text(f.name, s.name)) {
+        g_index_stale = true;
         std::memcpy(f.type, s.type, sizeof f.type);
         std::memcpy(f.name, s.name, sizeof f.name);
         text_format(f.type_name.text, sizeof f.type_name.text, "%.63s.local", s.type);
@@ -125,4 +151,65 @@ service_names service_names_of_locked(int index)
 {
     const formed_service_names& f = service_names_locked(index);
     return service_names{as_arg(f.type_name), as_arg(f.instance_name)};
+}
+
+void refresh_name_index_locked()
+{
+    for (int i = 0; i < g_service_count; i++) service_names_locked(i);  // forms what changed
+    if (g_index.built && !g_index_stale && g_index.count == g_service_count) return;
+    for (int kind = 0; kind < 2; kind++) {
+        for (std::int16_t& h : g_index.head[kind]) h = -1;
+        std::int16_t tail[index_buckets];
+        for (std::int16_t& t : tail) t = -1;
+        for (int i = 0; i < g_service_count; i++) {
+            const formed_service_names& f = g_service_names[i];
+            const char* text = kind == 0 ? f.type_name.text : f.instance_name.text;
+            const std::size_t length = kind == 0 ? f.type_name.text_length : f.instance_name.text_length;
+            const std::uint32_t h = fold_hash(text, length);
+            const int bucket = static_cast<int>(h % index_buckets);
+            g_index.hash[kind][i] = h;
+            g_index.next[kind][i] = -1;
+            if (tail[bucket] < 0) {
+                g_index.head[kind][bucket] = static_cast<std::int16_t>(i);
+            } else {
+                g_index.next[kind][tail[bucket]] = static_cast<std::int16_t>(i);
+            }
+            tail[bucket] = static_cast<std::int16_t>(i);
+        }
+    }
+    g_index.count = g_service_count;
+    g_index.built = true;
+    g_index_stale = false;
+}
+
+int services_named_locked(const char* name, std::size_t name_length, std::uint8_t* out)
+{
+    if (!g_index.built) return 0;
+    const std::uint32_t h = fold_hash(name, name_length);
+    const int bucket = static_cast<int>(h % index_buckets);
+    // Merges the two chains, each in table order, into one list in table
+    // order; a service on both chains is listed once.
+    std::int16_t a = g_index.head[0][bucket];
+    std::int16_t b = g_index.head[1][bucket];
+    int count = 0;
+    while (a >= 0 || b >= 0) {
+        int i;
+        bool match;
+        if (b < 0 || (a >= 0 && a < b)) {
+            i = a;
+            match = g_index.hash[0][i] == h;
+            a = g_index.next[0][a];
+        } else if (a < 0 || b < a) {
+            i = b;
+            match = g_index.hash[1][i] == h;
+            b = g_index.next[1][b];
+        } else {
+            i = a;
+            match = g_index.hash[0][i] == h || g_index.hash[1][i] == h;
+            a = g_index.next[0][a];
+            b = g_index.next[1][b];
+        }
+        if (match) out[count++] = static_cast<std::uint8_t>(i);
+    }
+    return count;
 }

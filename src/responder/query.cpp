@@ -23,46 +23,45 @@ bool same_name(const char* qname, std::size_t qname_length, const dns_name_arg& 
 
 // Offers the records one question asks for. The first rule whose name
 // matches decides: the host name, then the enumeration name, then each
-// service's type name or instance name.
+// service's type name or instance name, in table order. The services whose
+// names can match are found in the name index, so the cost of a question
+// does not grow with the number of services.
 void answer_question_locked(message_builder& b, const char* qname, std::uint16_t qtype,
                             const dns_name_arg& host)
 {
     const std::size_t qname_length = std::strlen(qname);
     if (same_name(qname, qname_length, host)) {
-        if (is_type(qtype, dns_type_a)) offer_a(b, answer_section, host);
+        if (is_type(qtype, dns_type_a)) offer(b, host_a_record, answer_section);
         return;
     }
-    const dns_name_arg enumeration = enumeration_name_locked();
-    if (same_name(qname, qname_length, enumeration)) {
+    if (same_name(qname, qname_length, enumeration_name_locked())) {
         if (!is_type(qtype, dns_type_ptr)) return;
-        for (int i = 0; i < g_service_count; i++) {
-            offer_ptr(b, answer_section, enumeration, service_names_of_locked(i).type_name);
-        }
+        for (int i = 0; i < g_service_count; i++) offer(b, enumeration_ptr, answer_section, i);
         return;
     }
-    for (int i = 0; i < g_service_count; i++) {
-        const service_entry& s = g_services[i];
+    std::uint8_t candidates[max_services];
+    const int count = services_named_locked(qname, qname_length, candidates);
+    for (int c = 0; c < count; c++) {
+        const int i = candidates[c];
         const service_names names = service_names_of_locked(i);
-        const dns_name_arg& type_name = names.type_name;
-        const dns_name_arg& instance_name = names.instance_name;
-        const std::size_t txt_length = static_cast<std::size_t>(s.txt_wire_len);
-        if (same_name(qname, qname_length, type_name)) {
+        if (same_name(qname, qname_length, names.type_name)) {
             if (!is_type(qtype, dns_type_ptr)) continue;
-            offer_ptr(b, answer_section, type_name, instance_name);
-            offer_srv(b, additional_section, instance_name, s.port, host);
-            offer_txt(b, additional_section, instance_name, s.txt_wire, txt_length);
-            offer_a(b, additional_section, host);
-        } else if (same_name(qname, qname_length, instance_name)) {
-            if (is_type(qtype, dns_type_srv)) offer_srv(b, answer_section, instance_name, s.port, host);
-            if (is_type(qtype, dns_type_txt))
-                offer_txt(b, answer_section, instance_name, s.txt_wire, txt_length);
-            offer_a(b, additional_section, host);
+            offer(b, type_ptr, answer_section, i);
+            offer(b, instance_srv, additional_section, i);
+            offer(b, instance_txt, additional_section, i);
+            offer(b, host_a_record, additional_section);
+        } else if (same_name(qname, qname_length, names.instance_name)) {
+            if (is_type(qtype, dns_type_srv)) offer(b, instance_srv, answer_section, i);
+            if (is_type(qtype, dns_type_txt)) offer(b, instance_txt, answer_section, i);
+            offer(b, host_a_record, additional_section);
         }
     }
 }
 
 // Walks the questions and offers what each asks for. Says whether a
-// question asked for a unicast reply.
+// question asked for a unicast reply. At most max_questions_per_query are
+// read, and the walk stops once the reply can take no more records: the
+// work of one datagram stays bounded, whatever it holds.
 //
 // Invariant: offset <= length; every pass that goes on moves it forwards by
 // at least the 4 bytes of QTYPE and QCLASS, so the walk ends after at most
@@ -81,6 +80,7 @@ bool offer_answers_locked(message_builder& b, const std::uint8_t* datagram, std:
         answer_question_locked(b, qname, qtype, host);
         index++;
         if (index == header.qdcount || offset >= length) break;
+        if (index == max_questions_per_query || builder_full(b)) break;
     }
     return unicast_requested;
 }
@@ -94,8 +94,9 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
     g_queries_received++;
     if (length == dns_header_size) return;
 
+    refresh_name_index_locked();
     message_builder b;
-    builder_begin(b, false);
+    builder_begin(b, false, max_messages_per_reply);
     plat_addr4 group;
     group.addr_be = plat_htonl(mdns_group_host_order);
     group.port_be = plat_htons(static_cast<std::uint16_t>(g_port.load()));
@@ -103,18 +104,18 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
     // The first message decides whether there is a reply at all: it needs an
     // answer. Records that did not fit it follow in further messages, sent
     // the same way; the reply is counted once.
-    while (builder_next_message(b)) {
-        const bool unicast_requested = offer_answers_locked(b, datagram, length, header, host);
-        if (b.messages == 1) {
-            if (b.answers == 0) return;
-            g_answers_sent++;
-        }
+    builder_next_message(b);
+    const bool unicast_requested = offer_answers_locked(b, datagram, length, header, host);
+    if (b.answers == 0) return;
+    g_answers_sent++;
+    for (;;) {
         builder_finish(b, header.id);
         plat_socket s = g_sock.load();
         if (s == plat_invalid_socket) return;  // came in through the browser's own socket
         if (sender.port_be != 0) plat_sendto(s, b.message, b.cursor, sender);
         if (!unicast_requested) plat_sendto(s, b.message, b.cursor, group);
-        if (!builder_wants_more(b)) break;
+        if (!builder_wants_more(b) || !builder_next_message(b)) break;
+        builder_fill_from_offers(b);
     }
 }
 

@@ -75,3 +75,16 @@ struct service_names {
 dns_name_arg enumeration_name_locked();
 dns_name_arg host_name_locked();
 service_names service_names_of_locked(int index);
+
+// The index of the services' type and instance names by length and a hash
+// of their text (ASCII case folded). Brought up to date with the service
+// table; called once per datagram before services_named_locked.
+void refresh_name_index_locked();
+// The services, in table order, whose type name or instance name may equal
+// the name (same length and hash): every service whose names do equal it is
+// among them. Writes their indices into out (max_services entries) and
+// returns the count.
+int services_named_locked(const char* name, std::size_t name_length, std::uint8_t* out);
+
+// At most this many questions of one query are read.
+constexpr int max_questions_per_query = 256;

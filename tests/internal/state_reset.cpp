@@ -27,6 +27,7 @@ void state_reset_for_tests()
     g_claims_in_progress = 0;
     std::memset(g_rename_times_ms, 0, sizeof g_rename_times_ms);
     g_rename_times_count = 0;
+    g_rename_limited = 0;
     std::memset(g_services, 0, sizeof g_services);
     g_service_count = 0;
     g_queries_received = 0;
