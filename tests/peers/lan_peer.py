@@ -17,6 +17,9 @@ usage:
   lan_peer.py claim IFACE TARGET NAME ADDR
       sends TARGET:5353, from port 5353, a response that claims NAME with
       the address ADDR (an A record with the cache-flush bit)
+  lan_peer.py flood IFACE TARGET LABEL_FILE ADDR SECONDS RATE
+      sends such claims RATE times a second for SECONDS, each for the label
+      that the last "label" line of LABEL_FILE (peer_host's output) names
 
 IFACE is the address of the host's own adapter. Exit codes: 0 passed,
 1 failed, 77 skipped (python3-zeroconf missing).
@@ -147,17 +150,39 @@ def watch(iface, seconds, types):
     return 0
 
 
-def claim(iface, target, name, addr):
-    out = DNSOutgoing(_FLAGS_QR_RESPONSE | _FLAGS_AA)
-    out.add_answer_at_time(DNSAddress(name, _TYPE_A, _CLASS_IN | _CLASS_UNIQUE, 120,
-                                      socket.inet_aton(addr)), 0)
+def claim_socket(iface):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
     s.bind((iface, 5353))
+    return s
+
+
+def send_claim(s, target, name, addr):
+    out = DNSOutgoing(_FLAGS_QR_RESPONSE | _FLAGS_AA)
+    out.add_answer_at_time(DNSAddress(name, _TYPE_A, _CLASS_IN | _CLASS_UNIQUE, 120,
+                                      socket.inet_aton(addr)), 0)
     for packet in out.packets():
         s.sendto(packet, (target, 5353))
-    s.close()
+
+
+def claim(iface, target, name, addr):
+    with claim_socket(iface) as s:
+        send_claim(s, target, name, addr)
+    return 0
+
+
+def flood(iface, target, label_file, addr, seconds, rate):
+    sent = 0
+    with claim_socket(iface) as s:
+        start = time.monotonic()
+        while time.monotonic() < start + seconds:
+            with open(label_file) as f:
+                labels = [line.split()[1] for line in f if line.startswith("label ")]
+            send_claim(s, target, labels[-1] + ".local.", addr)
+            sent += 1
+            time.sleep(max(0.0, start + sent / rate - time.monotonic()))
+    print(f"sent {sent} claims in {seconds:g} s")
     return 0
 
 
@@ -171,6 +196,8 @@ def main(argv):
         return watch(iface, float(args[0]), args[1:])
     if mode == "claim":
         return claim(iface, args[0], args[1], args[2])
+    if mode == "flood":
+        return flood(iface, args[0], args[1], args[2], float(args[3]), float(args[4]))
     print("unknown mode", mode)
     return 2
 
