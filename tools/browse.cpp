@@ -37,13 +37,13 @@ struct Settings {
     bool resolve_only = false;
     bool terminate = false;
     Format format = Format::table;
-    std::string interface;
+    std::string adapter;
 };
 
 // The questions already sent, so that each goes out at most ask_tries times.
 class Asker {
 public:
-    explicit Asker(const std::string& interface) : interface_(interface) {}
+    explicit Asker(const std::string& adapter) : adapter_(adapter) {}
 
     void want(const std::vector<std::string>& labels, std::uint16_t type, long long now)
     {
@@ -60,7 +60,7 @@ public:
     {
         if (pending_.empty()) return;
         std::string error;
-        if (!send_questions(pending_, interface_, &error) && !told_) {
+        if (!send_questions(pending_, adapter_, &error) && !told_) {
             std::fprintf(stderr, "tandrelo-mdns: note: cannot ask for missing records: %s\n", error.c_str());
             told_ = true;
         }
@@ -72,7 +72,7 @@ private:
         int tries = 0;
         long long at = 0;
     };
-    std::string interface_;
+    std::string adapter_;
     std::map<std::string, Sent> sent_;
     std::vector<Question> pending_;
     bool told_ = false;
@@ -281,7 +281,7 @@ int run_browse(int argc, char** argv)
     settings.resolve_only = resolve;
     settings.terminate = terminate;
     settings.format = as_json ? Format::json : parsable ? Format::parsable : Format::table;
-    settings.interface = args.interface;
+    settings.adapter = args.adapter;
     long long seconds = -1;
     ResponderOptions options;
     if (int status = read_seconds("browse", seconds_text, app.count("--seconds") > 0, seconds); status != exit_ok)
@@ -303,7 +303,7 @@ int run_browse(int argc, char** argv)
         return status;
     }
 
-    Asker asker(settings.interface);
+    Asker asker(settings.adapter);
     if (!settings.type.empty()) {
         asker.want(type_labels(bare), rr_ptr, now_ms());
         asker.flush();

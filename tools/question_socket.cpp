@@ -98,7 +98,7 @@ bool valid_dns_name(const std::vector<std::string>& labels)
     return !labels.empty() && wire <= 255;
 }
 
-bool send_questions(const std::vector<Question>& questions, const std::string& interface, std::string* error)
+bool send_questions(const std::vector<Question>& questions, const std::string& adapter, std::string* error)
 {
     // Several questions share a datagram, up to the classic 512 bytes.
     std::vector<std::string> datagrams;
@@ -139,9 +139,9 @@ bool send_questions(const std::vector<Question>& questions, const std::string& i
     const int loop = 1;
     setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof ttl);
     setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, reinterpret_cast<const char*>(&loop), sizeof loop);
-    if (!interface.empty()) {
+    if (!adapter.empty()) {
         in_addr out_if;
-        out_if.s_addr = inet_addr(interface.c_str());
+        out_if.s_addr = inet_addr(adapter.c_str());
         setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&out_if), sizeof out_if);
     }
     sockaddr_in group;

@@ -89,10 +89,10 @@ void print_instance(const BrowseRow& row, bool as_json)
 int run_resolve(int argc, char** argv)
 {
     CLI::App app;
-    std::string name, interface;
+    std::string name, adapter;
     bool as_json = false;
     app.add_option("NAME", name);
-    app.add_option("-i,--interface", interface);
+    app.add_option("-i,--interface", adapter);
     app.add_flag("--json", as_json);
     if (int done = parse_command(app, "resolve", argc, argv, {{"--interface", "an IPV4 address"}}); done >= 0)
         return done;
@@ -100,7 +100,7 @@ int run_resolve(int argc, char** argv)
     Target target;
     std::string error;
     if (!read_target(name, target, error)) return usage_error("resolve", error);
-    if (app.count("--interface") > 0 && mdns_set_interface(interface.c_str()) != MDNS_OK)
+    if (app.count("--interface") > 0 && mdns_set_interface(adapter.c_str()) != MDNS_OK)
         return usage_error("resolve", mdns_last_error());
 
     install_stop_handler();
@@ -135,7 +135,7 @@ int run_resolve(int argc, char** argv)
             questions.push_back(Question{name_labels(row.host), rr_a});
             asked_address = true;
         }
-        if (!questions.empty() && !send_questions(questions, interface, &error)) {
+        if (!questions.empty() && !send_questions(questions, adapter, &error)) {
             mdns_browse_stop();
             std::fprintf(stderr, "tandrelo-mdns: cannot ask for %s: %s\n", target.name.c_str(), error.c_str());
             return exit_failure;

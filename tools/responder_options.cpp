@@ -146,7 +146,7 @@ void add_responder_options(CLI::App& app, ResponderArgs& args)
 {
     app.add_option("-n,--hostname", args.hostname);
     app.add_option("-a,--addr", args.addr);
-    app.add_option("-i,--interface", args.interface);
+    app.add_option("-i,--interface", args.adapter);
     app.add_option("--port", args.port);
     // One group of words per --service, taken as each is read, so that an
     // empty TYPE or NAME stays a word of its own.
@@ -182,8 +182,8 @@ int apply_responder_options(const std::string& command, CLI::App& app, const Res
         options.responder_only = true;
     }
     if (app.count("--interface") > 0) {
-        if (args.interface.empty()) return usage_error(command, "--interface needs an IPV4 address");
-        if (mdns_set_interface(args.interface.c_str()) != MDNS_OK)
+        if (args.adapter.empty()) return usage_error(command, "--interface needs an IPV4 address");
+        if (mdns_set_interface(args.adapter.c_str()) != MDNS_OK)
             return usage_error(command, mdns_last_error());
     }
     if (app.count("--port") > 0) {

@@ -83,7 +83,7 @@ struct ResponderOptions {
 };
 // The responder options as CLI11 read them, before the library judges them.
 struct ResponderArgs {
-    std::string hostname, addr, interface, port;
+    std::string hostname, addr, adapter, port;
     std::vector<std::vector<std::string>> services;
 };
 // Declares --hostname/-n, --addr/-a, --interface/-i, --port and --service.
@@ -135,9 +135,9 @@ bool valid_dns_name(const std::vector<std::string>& labels);
 // Sends the questions to the mDNS group as standard multicast questions
 // (QM), from port 5353 where that can be shared, so that responders answer
 // to the group, where the library's browser hears and caches the answers.
-// interface is an adapter address for the outgoing multicast, or "" for the
+// adapter is an adapter address for the outgoing multicast, or "" for the
 // system's choice. False, with the reason in *error, when nothing was sent.
 // (tools/question_socket.cpp, the tool's only operating-system code.)
-bool send_questions(const std::vector<Question>& questions, const std::string& interface, std::string* error);
+bool send_questions(const std::vector<Question>& questions, const std::string& adapter, std::string* error);
 
 }  // namespace tool
