@@ -199,6 +199,8 @@ case_interfaces() {
     contains "auto address" "$work/auto" "interface auto"
     "$tool" announce --interface 10.1.0.1 --seconds 0 >"$work/pinned"
     contains "pinned" "$work/pinned" "interface 10.1.0.1"
+    "$tool" announce -i 10.1.0.1 -s 0 >"$work/pinned"
+    contains "pinned with -i" "$work/pinned" "interface 10.1.0.1"
     contains "pinned" "$work/pinned" "host     tandrelo.local -> 10.2.0.1"
     refused "Interface 10.4.0.1 is not an active non-loopback adapter" announce --interface 10.4.0.1
     echo "interfaces lists the usable veth adapters"
@@ -292,7 +294,8 @@ case_browse_resolve() {
     "$tool" announce -n cli-b.local -a 10.9.8.7 -s 20 \
         --service _http._tcp "Web One" 8080 path=/x k=v \
         --service _http._tcp "$long_instance" 8081 \
-        --service _ipp._tcp Printer 631 'rp=a;b' >"$work/announce" 2>&1 &
+        --service _ipp._tcp Printer 631 'rp=a;b' --service _semi._tcp 'Semi;colon' 9 \
+        >"$work/announce" 2>&1 &
     wait "$browse" || fail "browse -t exited $?"
     [ $((SECONDS - start)) -le 6 ] || fail "browse -t took $((SECONDS - start)) s"
     contains "announce -n" "$work/announce" "host     cli-b.local -> 10.9.8.7"
@@ -315,6 +318,9 @@ case_browse_resolve() {
     "$tool" browse -r -t -p _ipp._tcp >"$work/parsable" || fail "browse -r -t -p exited $?"
     contains "browse -p" "$work/parsable" '+;IPv4;Printer;_ipp._tcp;local;cli-b.local;10.9.8.7;631;"rp=a" "b"'
     ! grep -v '^+;IPv4;[^;]' "$work/parsable" || fail "browse -r -p printed a line that is no resolved instance"
+    # A ';' inside a field is written as \059.
+    [ "$("$tool" browse -r -t -p _semi._tcp)" = '+;IPv4;Semi\059colon;_semi._tcp;local;cli-b.local;10.9.8.7;9;' ] ||
+        fail "browse -p _semi._tcp: $("$tool" browse -r -t -p _semi._tcp)"
 
     "$tool" browse --json -r --terminate _IPP._tcp.local. >"$work/json" || fail "browse --json exited $?"
     [ "$(cat "$work/json")" = \
