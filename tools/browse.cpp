@@ -34,6 +34,7 @@ enum class Format { table, parsable, json };
 
 struct Settings {
     std::string type;  // folded "_http._tcp", or "" for every type
+    std::string type_as_given;  // "_http._tcp" as the user wrote it
     bool resolve_only = false;
     bool terminate = false;
     Format format = Format::table;
@@ -116,6 +117,11 @@ public:
         last_report_ = text;
 
         const std::vector<BrowseRow> all = browse_rows(report);
+        // The instances of the TYPE asked for, until one is known.
+        bool of_type_known = false;
+        for (const BrowseRow& row : all)
+            of_type_known = of_type_known || (row.kind == BrowseRow::Kind::service && folded(row.type) == settings_.type);
+        if (!settings_.type.empty() && !of_type_known) asker.want(type_labels(settings_.type_as_given), rr_ptr, now);
         std::set<std::string> present;
         std::vector<std::pair<BrowseRow, const char*>> out;
         for (const BrowseRow& row : all) {
@@ -276,6 +282,7 @@ int run_browse(int argc, char** argv)
             return usage_error("browse", "TYPE '" + (type.size() > 40 ? type.substr(0, 40) + "..." : type) +
                                              "' is not of the form _name._tcp or _name._udp (such as _http._tcp)");
         settings.type = folded(bare);
+        settings.type_as_given = bare;
     }
     if (parsable && as_json) return usage_error("browse", "give --parsable or --json, not both");
     settings.resolve_only = resolve;
@@ -304,10 +311,6 @@ int run_browse(int argc, char** argv)
     }
 
     Asker asker(settings.adapter);
-    if (!settings.type.empty()) {
-        asker.want(type_labels(bare), rr_ptr, now_ms());
-        asker.flush();
-    }
     if (settings.format == Format::table) {
         std::string until = seconds >= 0 ? "for " + std::to_string(seconds) + " s" : "Ctrl-C stops";
         if (terminate) until = "until the answers settle";
