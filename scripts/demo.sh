@@ -72,7 +72,8 @@ if command -v dig >/dev/null; then
     dig -p 5353 @10.77.0.2 +time=1 +tries=1 +noall +answer kitchen.local A || true
     echo "(dig prints the class as CLASS32769: 32768, the cache-flush bit of mDNS,"
     echo " plus 1 for IN; and it shows the data in generic form, \\# 4 0A4D0002 being"
-    echo " 10.77.0.2, since it knows no record layout for that class.)"
+    echo " 10.77.0.2, since it knows no record layout for that class. The reply"
+    echo " repeats no question either: dig's header would say QUERY: 0.)"
 fi
 kill -INT "$announcer" 2>/dev/null || true
 wait "$announcer" || true
