@@ -1,7 +1,6 @@
 // The responder options of announce and browse --with-responder, the TXT
 // attributes of --service, and the start of the responder.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
