@@ -1,15 +1,30 @@
 #!/usr/bin/env bash
-# Builds the library and its command-line tool and runs the tool's main job,
-# `tandrelo-mdns announce`, on its defaults (port 5353, host name
-# tandrelo.local, the address of the adapter with the gateway) for a few
-# seconds, and resolves the host with dig when dig is installed. It runs
-# inside a private network namespace, so nothing leaves this machine; on your
-# own network, run build/tools/tandrelo-mdns directly.
+# Builds the library and its command-line tool and shows the main job end to
+# end: `tandrelo-mdns announce` answers for a host and a service on one side
+# of a virtual link, and the tool's own browse and resolve find them from the
+# other side (and dig asks too when it is installed). Both sides are private
+# network namespaces that this script makes and that vanish with it, joined
+# by a veth pair, so nothing leaves this machine; on your own network, run
+# build/tools/tandrelo-mdns directly.
 #
-#   scripts/demo.sh [SECONDS]      default 5
+#   scripts/demo.sh [SECONDS]      the announcer runs for SECONDS (default 12)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${1:-5}
+tool=$here/build/tools/tandrelo-mdns
+seconds=${1:-12}
+
+# The announcing side, started by the browsing side below: waits for its end
+# of the link, takes 10.77.0.2 and announces.
+if [ "${1:-}" = --announcing-side ]; then
+    i=0
+    until ip link show vethB >/dev/null 2>&1 || [ "$i" -ge 100 ]; do sleep 0.05; i=$((i + 1)); done
+    ip link set lo up
+    ip link set vethB up
+    ip addr add 10.77.0.2/24 dev vethB
+    ip route replace 224.0.0.0/4 dev vethB
+    exec "$tool" announce --hostname kitchen --addr 10.77.0.2 --seconds "$2" \
+        --service _http._tcp "Kitchen Web" 8080 path=/ --service _ipp._tcp Printer 631 rp=queue1
+fi
 
 if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then
     cmake --preset default >/dev/null
@@ -19,20 +34,50 @@ if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then
     exec unshare -rn -- "$0" "$@"
 fi
 
-# Inside the namespace only loopback exists, so the address auto-detection
-# falls back to 127.0.0.1 and says so.
+# The browsing side: this namespace, at 10.77.0.1.
 ip link set lo up
-ip link set lo multicast on
-ip route replace 224.0.0.0/4 dev lo
+work=$(mktemp -d)
+announcer=
+trap '[ -z "$announcer" ] || kill -INT "$announcer" 2>/dev/null || true; rm -rf "$work"' EXIT
 
-echo "\$ tandrelo-mdns announce --seconds $seconds"
-"$here/build/tools/tandrelo-mdns" announce --seconds "$seconds" &
-pid=$!
-trap 'kill -INT $pid 2>/dev/null || true' EXIT
-sleep 1
+# The browser starts first, so that it hears the announcements.
+ip link add vethA type veth peer name vethB
+ip link set vethA up
+ip addr add 10.77.0.1/24 dev vethA
+ip route replace 224.0.0.0/4 dev vethA
+"$tool" browse -r -t >"$work/browse" 2>&1 &
+browser=$!
+sleep 0.3
+unshare -n -- "$0" --announcing-side "$seconds" >"$work/announce" 2>&1 &
+announcer=$!
+ip link set vethB netns "$announcer"
+i=0
+until grep -q announcing "$work/announce" || [ "$i" -ge 100 ]; do sleep 0.05; i=$((i + 1)); done
+
+echo "=== at 10.77.0.2, in a namespace of its own:"
+echo "\$ tandrelo-mdns announce --hostname kitchen --addr 10.77.0.2 --seconds $seconds \\"
+echo "      --service _http._tcp \"Kitchen Web\" 8080 path=/ --service _ipp._tcp Printer 631 rp=queue1"
+cat "$work/announce"
+wait "$browser" || true
+echo
+echo "=== at 10.77.0.1, across the link:"
+echo "\$ tandrelo-mdns browse -r -t"
+cat "$work/browse"
+echo "\$ tandrelo-mdns resolve kitchen.local"
+"$tool" resolve kitchen.local || true
+echo "\$ tandrelo-mdns resolve \"Kitchen Web._http._tcp.local\""
+"$tool" resolve "Kitchen Web._http._tcp.local" || true
 if command -v dig >/dev/null; then
-    echo "--- dig asks for tandrelo.local:"
-    dig -p 5353 @127.0.0.1 +time=1 +tries=1 +noall +answer tandrelo.local A || true
+    echo "\$ dig -p 5353 @10.77.0.2 +noall +answer kitchen.local A"
+    dig -p 5353 @10.77.0.2 +time=1 +tries=1 +noall +answer kitchen.local A || true
+    echo "(dig prints the class as CLASS32769: 32768, the cache-flush bit of mDNS,"
+    echo " plus 1 for IN; and it shows the data in generic form, \\# 4 0A4D0002 being"
+    echo " 10.77.0.2, since it knows no record layout for that class. The reply"
+    echo " repeats no question either: dig's header would say QUERY: 0.)"
 fi
-wait $pid
-trap - EXIT
+kill -INT "$announcer" 2>/dev/null || true
+wait "$announcer" || true
+announcer=
+echo
+echo "=== the announcer, stopped:"
+tail -n 2 "$work/announce"

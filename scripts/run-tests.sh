@@ -19,13 +19,63 @@
 #                                   ThreadSanitizer (build-tsan/)
 #   scripts/run-tests.sh fuzz       each libFuzzer target for a bounded time
 #                                   (TANDRELO_FUZZ_SECONDS, default 60 s each)
+#
+# First it checks for the packages that it needs (scripts/install-deps.sh
+# --check). On Debian or Ubuntu, as root or with a sudo that asks no
+# password, it installs what is missing with scripts/install-deps.sh;
+# otherwise, or with --no-install (scripts/run-tests.sh --no-install linux),
+# it stops at once and names the command to run.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-which_platforms=${1:-all}
+install=1
+phases=()
+for arg in "$@"; do
+    case "$arg" in
+        --no-install) install=0 ;;
+        *) phases+=("$arg") ;;
+    esac
+done
+which_platforms=${phases[0]:-all}
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# Stops unless every package of scripts/install-deps.sh is there, after
+# installing the missing ones where that is allowed.
+check_packages() {
+    local deps="$here/scripts/install-deps.sh" missing status=0
+    missing=$("$deps" --check) || status=$?
+    [ "$status" = 0 ] && return 0
+    if [ -z "$missing" ]; then
+        echo "run-tests: install Node.js and npm (see above), then run this again." >&2
+        exit 2
+    fi
+    missing=$(echo $missing)
+    echo "run-tests: missing packages: $missing" >&2
+    local can_install=0
+    if [ "$install" = 1 ] && [ -e /etc/debian_version ] && command -v apt-get >/dev/null; then
+        if [ "$(id -u)" = 0 ] || { command -v sudo >/dev/null && sudo -n true 2>/dev/null; }; then
+            can_install=1
+        fi
+    fi
+    if [ "$can_install" = 1 ]; then
+        echo "run-tests: installing them with $deps" >&2
+        "$deps"
+        missing=$("$deps" --check) && return 0
+        echo "run-tests: still missing after the installation: $(echo $missing)" >&2
+        exit 2
+    fi
+    echo "run-tests: run this, then the tests again:" >&2
+    if [ "$(id -u)" = 0 ]; then
+        echo "    $deps" >&2
+    else
+        echo "    sudo $deps" >&2
+    fi
+    echo "(on Debian or Ubuntu; it installs: $missing)" >&2
+    exit 2
+}
+
 if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then
+    check_packages
     # The Node binding's dependencies come from the npm registry, which the
     # namespace below cannot reach: they are installed first.
     case "$which_platforms" in
@@ -33,9 +83,9 @@ if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then
     esac
     export TANDRELO_IN_NETNS=1
     if [ "$(id -u)" = 0 ]; then
-        exec unshare -n -- "$0" "$@"
+        exec unshare -n -- "$0" "${phases[@]}"
     elif unshare -rn true 2>/dev/null; then
-        exec unshare -rn -- "$0" "$@"
+        exec unshare -rn -- "$0" "${phases[@]}"
     else
         echo "run-tests: cannot create a private network namespace." >&2
         echo "Run as root, or enable unprivileged user namespaces" >&2
@@ -164,5 +214,5 @@ phase() {
 case "$which_platforms" in
     linux|windows|package|bindings|asan|tsan|fuzz) phase "$which_platforms" ;;
     all) for p in linux windows package bindings asan tsan fuzz; do phase "$p"; done ;;
-    *) echo "usage: $0 [linux|windows|package|bindings|asan|tsan|fuzz|all]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--no-install] [linux|windows|package|bindings|asan|tsan|fuzz|all]" >&2; exit 2 ;;
 esac

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "json_reader.h"
+#include <CLI/CLI.hpp>
+
 #include "tandrelo_mdns.h"
 #include "tool.h"
 
@@ -17,46 +18,46 @@ constexpr long long status_interval_ms = 1000;
 
 int run_announce(int argc, char** argv)
 {
-    ResponderOptions options;
+    CLI::App app;
+    ResponderArgs args;
+    std::string seconds_text;
+    add_responder_options(app, args);
+    app.add_option("-s,--seconds", seconds_text);
+    if (int done = parse_command(app, "announce", argc, argv, responder_option_needs()); done >= 0)
+        return done;
     long long seconds = -1;
-    for (int i = 2; i < argc; i++) {
-        const std::string arg = argv[i];
-        int taken = take_responder_option("announce", argc, argv, i, options);
-        if (taken == 0) taken = take_seconds_option("announce", argc, argv, i, seconds);
-        if (taken < 0) return -taken;
-        if (taken > 0) continue;
-        if (arg == "--help" || arg == "-h") {
-            print_usage("announce", stdout);
-            return exit_ok;
-        }
-        return usage_error("announce", "unknown option '" + arg + "'");
-    }
+    ResponderOptions options;
+    if (int status = read_seconds("announce", seconds_text, app.count("--seconds") > 0, seconds);
+        status != exit_ok)
+        return status;
+    if (int status = apply_responder_options("announce", app, args, options); status != exit_ok)
+        return status;
 
     install_stop_handler();
     const long long started = now_ms();
     if (int status = start_responder(options); status != exit_ok) return status;
 
-    JsonValue stats;
-    parse_json(mdns_stats(), stats, nullptr);
+    Json stats;
+    read_report(mdns_stats(), stats, nullptr);
     std::printf("tandrelo-mdns %s announcing on UDP port %lld, interface %s (%s)\n", mdns_version(),
-                stats.integer("port"), stats.str("interface").c_str(),
+                json_int(stats, "port"), json_str(stats, "interface").c_str(),
                 seconds >= 0 ? ("for " + std::to_string(seconds) + " s").c_str() : "Ctrl-C stops");
     print_announcement(stats);
 
-    std::string hostname = stats.str("hostname");
+    std::string hostname = json_str(stats, "hostname");
     std::string shown = "queries 0  answers 0";
     long long shown_at = 0;
     const long long deadline = seconds >= 0 ? started + seconds * 1000 : -1;
     for (;;) {
         const bool ending = stop_requested() || (deadline >= 0 && now_ms() >= deadline);
-        JsonValue now;
-        if (parse_json(mdns_stats(), now, nullptr)) {
-            if (now.str("hostname") != hostname) {
-                hostname = now.str("hostname");
+        Json now;
+        if (read_report(mdns_stats(), now, nullptr)) {
+            if (json_str(now, "hostname") != hostname) {
+                hostname = json_str(now, "hostname");
                 std::printf("host name conflict: now answering as %s.local\n", hostname.c_str());
                 std::fflush(stdout);
             }
-            const std::string line = "queries " + now.str("queries") + "  answers " + now.str("answers");
+            const std::string line = "queries " + json_str(now, "queries") + "  answers " + json_str(now, "answers");
             const long long elapsed = now_ms() - started;
             if (line != shown && (ending || elapsed - shown_at >= status_interval_ms)) {
                 std::printf("%5llds  %s\n", elapsed / 1000, line.c_str());

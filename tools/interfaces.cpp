@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "json_reader.h"
+#include <CLI/CLI.hpp>
+
 #include "tandrelo_mdns.h"
 #include "tool.h"
 
@@ -11,39 +12,31 @@ namespace tool {
 
 int run_interfaces(int argc, char** argv)
 {
+    CLI::App app;
     bool as_json = false;
-    for (int i = 2; i < argc; i++) {
-        const std::string arg = argv[i];
-        if (arg == "--json") {
-            as_json = true;
-        } else if (arg == "--help" || arg == "-h") {
-            print_usage("interfaces", stdout);
-            return exit_ok;
-        } else {
-            return usage_error("interfaces", "unknown option '" + arg + "'");
-        }
-    }
+    app.add_flag("--json", as_json);
+    if (int done = parse_command(app, "interfaces", argc, argv, {}); done >= 0) return done;
     const char* report = mdns_interfaces();
     if (as_json) {
         std::printf("%s\n", report);
         return exit_ok;
     }
-    JsonValue adapters;
-    std::string why;
-    if (!parse_json(report, adapters, &why) || adapters.kind != JsonValue::Kind::array) {
+    Json adapters;
+    std::string why = "not an array";
+    if (!read_report(report, adapters, &why) || !adapters.is_array()) {
         std::fprintf(stderr, "tandrelo-mdns: the interface report could not be read (%s)\n", why.c_str());
         return exit_failure;
     }
-    if (adapters.items.empty()) {
+    if (adapters.empty()) {
         std::printf("No usable IPv4 adapter (up, not loopback, not link-local);\n"
                     "announce would use 127.0.0.1.\n");
         return exit_ok;
     }
     std::printf("%-16s %-16s %s\n", "ADDRESS", "GATEWAY", "NAME");
-    for (const JsonValue& adapter : adapters.items) {
-        const std::string gateway = adapter.str("gateway");
-        std::printf("%-16s %-16s %s\n", adapter.str("ip").c_str(), gateway.empty() ? "-" : gateway.c_str(),
-                    printable(adapter.str("name")).c_str());
+    for (const Json& adapter : adapters) {
+        const std::string gateway = json_str(adapter, "gateway");
+        std::printf("%-16s %-16s %s\n", json_str(adapter, "ip").c_str(), gateway.empty() ? "-" : gateway.c_str(),
+                    printable(json_str(adapter, "name")).c_str());
     }
     return exit_ok;
 }

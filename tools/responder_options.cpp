@@ -1,11 +1,11 @@
 // The responder options of announce and browse --with-responder, the TXT
 // attributes of --service, and the start of the responder.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "json_reader.h"
+#include <CLI/CLI.hpp>
+
 #include "tandrelo_mdns.h"
 #include "tool.h"
 
@@ -80,28 +80,37 @@ bool txt_from_words(const std::vector<std::string>& words, std::string& json, st
 // strings and bare values.
 bool txt_from_json(const std::string& text, std::string& json, std::string& error)
 {
-    JsonValue object;
-    std::string why;
-    if (!parse_json(text.c_str(), object, &why)) {
+    Json object;
+    try {
+        object = Json::parse(text);
+    } catch (const Json::exception& e) {
+        std::string why = e.what();
+        // "[json.exception.parse_error.101] parse error at ...": the part a user reads.
+        const std::size_t bracket = why.find("] ");
+        if (why.compare(0, 1, "[") == 0 && bracket != std::string::npos) why = why.substr(bracket + 2);
         error = "TXT attributes '" + text + "' are not valid JSON: " + why;
+        return false;
+    }
+    if (!object.is_object()) {
+        error = "TXT attributes '" + text + "' are not a JSON object";
         return false;
     }
     json = "{";
     std::size_t wire_total = 0;
-    for (const auto& member : object.members) {
-        const JsonValue& v = member.second;
+    for (const auto& member : object.items()) {
+        const Json& v = member.value();
         std::string value;
         std::string value_json;
-        switch (v.kind) {
-        case JsonValue::Kind::string: value = v.text; value_json = '"' + v.text + '"'; break;
-        case JsonValue::Kind::number: value = value_json = v.text; break;
-        case JsonValue::Kind::boolean: value = value_json = v.boolean ? "true" : "false"; break;
-        case JsonValue::Kind::null: value = value_json = "null"; break;
-        default:
-            error = "TXT attribute '" + member.first + "' must be a string, number, true, false or null";
+        if (v.is_string()) {
+            value = v.get<std::string>();
+            value_json = '"' + value + '"';
+        } else if (v.is_number() || v.is_boolean() || v.is_null()) {
+            value = value_json = v.dump();
+        } else {
+            error = "TXT attribute '" + member.key() + "' must be a string, number, true, false or null";
             return false;
         }
-        if (!append_attribute(member.first, value, value_json, json, wire_total, error)) return false;
+        if (!append_attribute(member.key(), value, value_json, json, wire_total, error)) return false;
     }
     json += '}';
     return true;
@@ -118,74 +127,101 @@ bool plain_name(const std::string& command, const char* what, const std::string&
     return false;
 }
 
+
+// The longest label DNS allows: a service instance name is one label.
+constexpr std::size_t label_max = 63;
+
+// "kitchen.local" (and "kitchen.local.") name the label "kitchen".
+std::string without_local_suffix(std::string name)
+{
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    if (name.size() > 6 && ends_with_folded(name, ".local")) name.resize(name.size() - 6);
+    return name;
+}
+
 }  // namespace
 
-int take_responder_option(const std::string& command, int argc, char** argv, int& i,
-                          ResponderOptions& options)
+void add_responder_options(CLI::App& app, ResponderArgs& args)
 {
-    const std::string arg = argv[i];
-    auto missing = [&](const char* what) { return -usage_error(command, arg + " needs " + what); };
-    int status = exit_ok;
+    app.add_option("-n,--hostname", args.hostname);
+    app.add_option("-a,--addr", args.addr);
+    app.add_option("-i,--interface", args.adapter);
+    app.add_option("--port", args.port);
+    // One group of words per --service, taken as each is read, so that an
+    // empty TYPE or NAME stays a word of its own.
+    app.add_option_function<std::vector<std::string>>(
+           "--service", [&args](const std::vector<std::string>& words) { args.services.push_back(words); })
+        ->expected(3, CLI::detail::expected_max_vector_size)
+        ->trigger_on_parse()
+        ->allow_extra_args();
+}
 
-    if (arg == "--hostname") {
-        if (i + 1 >= argc) return missing("a LABEL");
-        const std::string label = argv[++i];
-        if (!plain_name(command, "host label", label, status)) return -status;
-        if (mdns_set_hostname(label.c_str()) != MDNS_OK) return -usage_error(command, mdns_last_error());
+std::map<std::string, std::string> responder_option_needs()
+{
+    return {{"--hostname", "a LABEL"},       {"--addr", "an IPV4 address or 'auto'"},
+            {"--interface", "an IPV4 address"}, {"--port", "a PORT"},
+            {"--service", "TYPE NAME PORT"},  {"--seconds", "a number N"}};
+}
+
+int apply_responder_options(const std::string& command, CLI::App& app, const ResponderArgs& args,
+                            ResponderOptions& options)
+{
+    int status = exit_ok;
+    if (app.count("--hostname") > 0) {
+        const std::string label = without_local_suffix(args.hostname);
+        if (!plain_name(command, "host label", label, status)) return status;
+        if (mdns_set_hostname(label.c_str()) != MDNS_OK) return usage_error(command, mdns_last_error());
         options.responder_only = true;
-        return 1;
     }
-    if (arg == "--addr") {
-        if (i + 1 >= argc || argv[i + 1][0] == '\0') return missing("an IPV4 address or 'auto'");
-        const std::string value = argv[++i];
-        options.addr_given = value != "auto";
-        if (options.addr_given && mdns_set_addr(value.c_str()) != MDNS_OK)
-            return -usage_error(command, mdns_last_error());
+    if (app.count("--addr") > 0) {
+        if (args.addr.empty()) return usage_error(command, "--addr needs an IPV4 address or 'auto'");
+        options.addr_given = args.addr != "auto";
+        if (options.addr_given && mdns_set_addr(args.addr.c_str()) != MDNS_OK)
+            return usage_error(command, mdns_last_error());
         options.responder_only = true;
-        return 1;
     }
-    if (arg == "--interface") {
-        if (i + 1 >= argc || argv[i + 1][0] == '\0') return missing("an IPV4 address");
-        if (mdns_set_interface(argv[++i]) != MDNS_OK) return -usage_error(command, mdns_last_error());
-        return 1;
+    if (app.count("--interface") > 0) {
+        if (args.adapter.empty()) return usage_error(command, "--interface needs an IPV4 address");
+        if (mdns_set_interface(args.adapter.c_str()) != MDNS_OK)
+            return usage_error(command, mdns_last_error());
     }
-    if (arg == "--port") {
-        if (i + 1 >= argc) return missing("a PORT");
+    if (app.count("--port") > 0) {
         long long port = 0;
-        if (!parse_integer(argv[++i], 1, 65535, port))
-            return -usage_error(command, std::string("--port needs a number from 1 to 65535, not '") +
-                                             argv[i] + "'");
+        if (!parse_integer(args.port, 1, 65535, port))
+            return usage_error(command, "--port needs a number from 1 to 65535, not '" + args.port + "'");
         options.port = static_cast<int>(port);
         options.responder_only = true;
-        return 1;
     }
-    if (arg == "--service") {
-        if (i + 3 >= argc) return missing("TYPE NAME PORT");
-        const std::string type = argv[i + 1];
-        const std::string name = argv[i + 2];
+    for (const std::vector<std::string>& service : args.services) {
+        if (service.size() < 3) return usage_error(command, "--service needs TYPE NAME PORT");
+        const std::string& type = service[0];
+        const std::string& name = service[1];
         long long port = 0;
         // Any whole number goes to the library, whose message judges its range.
-        if (!parse_integer(argv[i + 3], -2147483647LL - 1, 2147483647LL, port))
-            return -usage_error(command, std::string("the PORT of --service is not a number: '") +
-                                             argv[i + 3] + "'");
-        i += 3;
+        if (!parse_integer(service[2], -2147483647LL - 1, 2147483647LL, port))
+            return usage_error(command, "the PORT of --service is not a number: '" + service[2] + "'");
+        // An empty type or name goes to the library, whose message says so.
+        if (!type.empty() && !valid_service_type(type))
+            return usage_error(command, "service type '" + type +
+                                            "' is not of the form _name._tcp or _name._udp (such as _http._tcp)");
+        if (name.size() > label_max)
+            return usage_error(command, "service name '" + name.substr(0, 20) + "...' is longer than " +
+                                            std::to_string(label_max) + " bytes");
         if (!plain_name(command, "service type", type, status) ||
             !plain_name(command, "service name", name, status))
-            return -status;
-        std::vector<std::string> words;
-        while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) words.push_back(argv[++i]);
+            return status;
+        const std::vector<std::string> words(service.begin() + 3, service.end());
         std::string txt;
         std::string error;
-        bool read = words.size() == 1 && words[0].compare(0, 1, "{") == 0
-                        ? txt_from_json(words[0], txt, error)
-                        : txt_from_words(words, txt, error);
-        if (!read) return -usage_error(command, error);
+        const bool read = words.size() == 1 && words[0].compare(0, 1, "{") == 0
+                              ? txt_from_json(words[0], txt, error)
+                              : txt_from_words(words, txt, error);
+        if (!read) return usage_error(command, error);
         if (mdns_add_service(type.c_str(), name.c_str(), static_cast<int32_t>(port), txt.c_str()) < 0)
-            return -usage_error(command, mdns_last_error());
+            return usage_error(command, mdns_last_error());
         options.responder_only = true;
-        return 1;
     }
-    return 0;
+    return exit_ok;
 }
 
 int start_responder(const ResponderOptions& options)
@@ -203,25 +239,27 @@ int start_responder(const ResponderOptions& options)
     return exit_ok;
 }
 
-void print_announcement(const JsonValue& stats)
+void print_announcement(const Json& stats)
 {
-    std::printf("  host     %s.local -> %s\n", stats.str("hostname").c_str(), stats.str("addr").c_str());
-    const JsonValue* services = stats.get("services");
-    if (services != nullptr) {
-        for (const JsonValue& s : services->items) {
+    std::printf("  host     %s.local -> %s\n", json_str(stats, "hostname").c_str(),
+                json_str(stats, "addr").c_str());
+    const auto services = stats.find("services");
+    if (services != stats.end() && services->is_array()) {
+        for (const Json& s : *services) {
             std::string txt;
-            const JsonValue* t = s.get("txt");
-            if (t != nullptr) {
-                for (const auto& member : t->members) {
+            const auto t = s.find("txt");
+            if (t != s.end() && t->is_object()) {
+                for (const auto& member : t->items()) {
                     txt += txt.empty() ? "  txt " : " ";
-                    txt += member.first + '=' + member.second.scalar_text();
+                    txt += member.key() + '=' +
+                           (member.value().is_string() ? member.value().get<std::string>() : member.value().dump());
                 }
             }
-            std::printf("  service  %s.%s.local  port %lld%s\n", s.str("name").c_str(),
-                        s.str("type").c_str(), s.integer("port"), txt.c_str());
+            std::printf("  service  %s.%s.local  port %lld%s\n", json_str(s, "name").c_str(),
+                        json_str(s, "type").c_str(), json_int(s, "port"), txt.c_str());
         }
     }
-    if (stats.str("addr") == "127.0.0.1")
+    if (json_str(stats, "addr") == "127.0.0.1")
         std::printf("  note     127.0.0.1 reaches this machine only; --addr IPV4 announces an\n"
                     "           address that other hosts can use\n");
     std::fflush(stdout);

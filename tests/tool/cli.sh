@@ -5,7 +5,10 @@
 #                   failures at run time: the library's message, exit 1
 #   interfaces      the table and JSON of the namespace's veth adapters
 #   announce_browse announce in one process, browsers in others, and Ctrl-C
-#   browse_rows     hand-made responses regrouped into instance, type and host rows
+#   browse_rows     hand-made responses regrouped into instance, type and host rows,
+#                   and rows whose records leave the cache reported as removed
+#   browse_resolve  browse TYPE, -r, -t, -p, --json and resolve against a
+#                   running announce, the table's columns, -t's 5 s bound
 #
 #   cli.sh TOOL CASE
 set -euo pipefail
@@ -32,8 +35,10 @@ case_arguments() {
     refused "a COMMAND is needed"
     refused "unknown command 'frobnicate'" frobnicate
     # The library's own messages.
+    # kitchen.local is taken as kitchen; any other dot is the library's to refuse.
     refused "Hostname label cannot contain dots (provide label without .local)" \
-        announce --hostname kitchen.local
+        announce --hostname kit.chen
+    refused "Hostname label cannot contain dots (provide label without .local)" announce -n a.b.local
     refused "Hostname label exceeds maximum length (63 characters)" announce --hostname "$long_label"
     refused "Invalid IPv4 address format" announce --addr 192.168.1
     refused "Port must be between 1 and 65535" announce --service _http._tcp Web 0
@@ -64,6 +69,43 @@ case_arguments() {
     refused "unknown option '--bogus'" browse --bogus
     refused "need --with-responder" browse --hostname solo
     refused "unknown option '--table'" interfaces --table
+    # The newer commands and options.
+    local long_name
+    long_name=$(printf 'n%.0s' $(seq 300))
+    local line
+    while IFS='|' read -r expected line; do
+        eval "set -- $line"
+        refused "$expected" "$@"
+    done <<EOF
+is not of the form _name._tcp or _name._udp|browse _http
+is not of the form _name._tcp or _name._udp|browse http._tcp
+is not of the form _name._tcp or _name._udp|browse _http._sctp
+is not of the form _name._tcp or _name._udp|browse _$long_name._tcp
+is not of the form _name._tcp or _name._udp|announce --service _http Web 80
+is not of the form _name._tcp or _name._udp|announce --service _a.b._tcp Web 80
+is longer than 63 bytes|announce --service _http._tcp $long_name 80
+Hostname label exceeds maximum length (63 characters)|announce -n $long_name
+unexpected argument '_ipp._tcp'|browse _http._tcp _ipp._tcp
+give a TYPE or --all, not both|browse --all _http._tcp
+give --parsable or --json, not both|browse -p --json
+unknown option '-x'|browse -r -x
+unknown option '--port'|interfaces --port 1
+unknown option '-r'|announce -r
+--seconds needs a whole number of seconds, not '-1'|browse -t -s -1
+--seconds needs a number N|browse -s
+need --with-responder|browse -n solo
+a NAME is needed|resolve
+unexpected argument 'b.local'|resolve a.local b.local
+is not a name DNS can carry|resolve $long_name.local
+is not a name DNS can carry|resolve "Web.._http._tcp.local"
+is not a name DNS can carry|resolve ""
+is not a name DNS can carry|resolve a..b.local
+unknown option '--all'|resolve --all x.local
+Invalid interface IPv4 address format|resolve -i 10.0.0.300 x.local
+--interface needs an IPV4 address|resolve x.local -i
+not valid JSON|announce --service _http._tcp Web 80 '{"a":"b",}'
+is not KEY=VALUE|announce --service _http._tcp Web 80 path=/ plain
+EOF
 
     # A failure at run time: the library's message, exit 1, no usage. Ports
     # held without address reuse cannot be bound by the tool.
@@ -89,11 +131,21 @@ time.sleep(60)' >"$work/held" &
 
     # Asking for help is no error.
     "$tool" help >"$work/out"
-    contains "help" "$work/out" "tandrelo-mdns browse [--json]"
+    contains "help" "$work/out" "tandrelo-mdns browse [TYPE | --all]"
     "$tool" announce --help >"$work/out"
     contains "announce --help" "$work/out" "--service TYPE NAME PORT"
     "$tool" version >"$work/out"
     contains "version" "$work/out" "tandrelo-mdns 1.1.0"
+    local args
+    for args in "--version" "browse --version" "resolve --version"; do
+        # shellcheck disable=SC2086
+        [ "$("$tool" $args)" = "tandrelo-mdns 1.1.0" ] || fail "'$args' does not print the version alone"
+    done
+    for args in "browse --help" "resolve -h" "interfaces --help"; do
+        # shellcheck disable=SC2086
+        "$tool" $args >"$work/out" || fail "'$args' exited $?"
+        contains "$args" "$work/out" "tandrelo-mdns ${args%% *} ["
+    done
     echo "bad arguments are refused with usage and the library's message"
 }
 
@@ -147,6 +199,8 @@ case_interfaces() {
     contains "auto address" "$work/auto" "interface auto"
     "$tool" announce --interface 10.1.0.1 --seconds 0 >"$work/pinned"
     contains "pinned" "$work/pinned" "interface 10.1.0.1"
+    "$tool" announce -i 10.1.0.1 -s 0 >"$work/pinned"
+    contains "pinned with -i" "$work/pinned" "interface 10.1.0.1"
     contains "pinned" "$work/pinned" "host     tandrelo.local -> 10.2.0.1"
     refused "Interface 10.4.0.1 is not an active non-loopback adapter" announce --interface 10.4.0.1
     echo "interfaces lists the usable veth adapters"
@@ -217,6 +271,104 @@ PY
     contains "Ctrl-C" "$work/interrupted" "(Ctrl-C stops)"
     contains "Ctrl-C" "$work/interrupted" "stopped:"
     echo "announce and browse see each other"
+}
+
+# aligned FILE LINE_REGEX TITLE: on the first line that matches, the cell
+# under TITLE of the table's header starts exactly where the title does.
+aligned() {
+    awk -v want="$2" -v title="$3" '
+        /^SEEN / { at = index($0, title) }
+        $0 ~ want && at { ok = substr($0, at - 2, 2) == "  " && substr($0, at, 1) != " "; exit }
+        END { exit !ok }' "$1"
+}
+
+case_browse_resolve() {
+    local long_instance
+    long_instance="A rather long instance name that no column fits"
+    # The browser starts first and hears the announcements; short options,
+    # and LABEL.local taken as LABEL.
+    local start=$SECONDS
+    "$tool" browse -t _http._tcp >"$work/table" &
+    local browse=$!
+    sleep 0.3
+    "$tool" announce -n cli-b.local -a 10.9.8.7 -s 20 \
+        --service _http._tcp "Web One" 8080 path=/x k=v \
+        --service _http._tcp "$long_instance" 8081 \
+        --service _ipp._tcp Printer 631 'rp=a;b' --service _semi._tcp 'Semi;colon' 9 \
+        >"$work/announce" 2>&1 &
+    wait "$browse" || fail "browse -t exited $?"
+    [ $((SECONDS - start)) -le 6 ] || fail "browse -t took $((SECONDS - start)) s"
+    contains "announce -n" "$work/announce" "host     cli-b.local -> 10.9.8.7"
+    matches "browse -t" "$work/table" '^tandrelo-mdns 1\.1\.0 browsing _http\._tcp \(until the answers settle\)$'
+    matches "browse -t" "$work/table" '^SEEN +INSTANCE +TYPE +HOST +ADDRESS +PORT +TXT$'
+    matches "browse -t" "$work/table" '^new +Web One +_http\._tcp +cli-b\.local +10\.9\.8\.7 +8080 +path=/x;k=v$'
+    matches "browse -t" "$work/table" '^new +A rather long instance name tha~ +_http\._tcp +cli-b\.local +10\.9\.8\.7 +8081 +-$'
+    matches "browse -t" "$work/table" '^stopped: 2 services, 0 other service types, 0 other hosts$'
+    ! grep -q Printer "$work/table" || fail "browse _http._tcp shows an _ipp._tcp instance"
+    # Every row's cells start right under their titles, the cut name's too.
+    local title row
+    for title in TYPE HOST PORT TXT; do
+        for row in "Web One" "A rather"; do
+            aligned "$work/table" "^new +$row" "$title" ||
+                { cat "$work/table"; fail "the $title column moves on the row of '$row'"; }
+        done
+    done
+
+    # Browsers started after the announcements: what they show, they asked for.
+    "$tool" browse -r -t -p _ipp._tcp >"$work/parsable" || fail "browse -r -t -p exited $?"
+    contains "browse -p" "$work/parsable" '+;IPv4;Printer;_ipp._tcp;local;cli-b.local;10.9.8.7;631;"rp=a" "b"'
+    ! grep -v '^+;IPv4;[^;]' "$work/parsable" || fail "browse -r -p printed a line that is no resolved instance"
+    # A ';' inside a field is written as \059.
+    [ "$("$tool" browse -r -t -p _semi._tcp)" = '+;IPv4;Semi\059colon;_semi._tcp;local;cli-b.local;10.9.8.7;9;' ] ||
+        fail "browse -p _semi._tcp: $("$tool" browse -r -t -p _semi._tcp)"
+
+    "$tool" browse --json -r --terminate _IPP._tcp.local. >"$work/json" || fail "browse --json exited $?"
+    [ "$(cat "$work/json")" = \
+        '{"event":"new","kind":"service","name":"Printer._ipp._tcp.local","instance":"Printer","type":"_ipp._tcp","host":"cli-b.local","address":"10.9.8.7","port":631,"txt":"rp=a;b","from":"'"$(sed -n 's/.*"from":"\([^"]*\)".*/\1/p' "$work/json")"'"}' ] ||
+        fail "browse --json -r _ipp._tcp: $(cat "$work/json")"
+
+    "$tool" resolve cli-b.local >"$work/host" || fail "resolve cli-b.local exited $?"
+    [ "$(cat "$work/host")" = "$(printf 'cli-b.local\t10.9.8.7')" ] || fail "resolve host: $(cat "$work/host")"
+    "$tool" resolve CLI-B >"$work/host" || fail "resolve CLI-B exited $?"
+    contains "resolve without .local" "$work/host" "10.9.8.7"
+    "$tool" resolve "Web One._http._tcp.local" >"$work/instance" || fail "resolve an instance exited $?"
+    [ "$(cat "$work/instance")" = "Web One._http._tcp.local
+  host     cli-b.local
+  address  10.9.8.7
+  port     8080
+  txt      path=/x;k=v" ] || fail "resolve instance: $(cat "$work/instance")"
+    "$tool" resolve --json "$long_instance._http._tcp.local" >"$work/instance" || fail "resolve --json exited $?"
+    contains "resolve --json" "$work/instance" '"port":8081,"txt":"",'
+
+    # Nobody answers: exit 1 after 3 s, with the reason.
+    start=$(date +%s%N)
+    local status=0
+    "$tool" resolve nobody.local >"$work/out" 2>"$work/err" || status=$?
+    local took=$((($(date +%s%N) - start) / 1000000))
+    [ "$status" = 1 ] || fail "resolve nobody.local exited $status, not 1"
+    [ "$took" -ge 2900 ] && [ "$took" -le 4500 ] || fail "resolve nobody.local gave up after $took ms"
+    contains "resolve nobody" "$work/err" "tandrelo-mdns: no answer for nobody.local within 3 s"
+    status=0
+    "$tool" resolve "Gone._http._tcp.local" >"$work/out" 2>"$work/err" || status=$?
+    [ "$status" = 1 ] || fail "resolve of a missing instance exited $status, not 1"
+
+    # -t ends after 5 s even while new records keep coming.
+    python3 -c '
+import socket, struct, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for i in range(40):
+    owner = b"".join(bytes([len(l)]) + l for l in (b"busy%d" % i, b"local")) + b"\0"
+    answer = owner + struct.pack(">HHIH", 1, 1, 120, 4) + socket.inet_aton("10.0.7.%d" % (i + 1))
+    s.sendto(struct.pack(">6H", 0, 0x8400, 0, 1, 0, 0) + answer, ("224.0.0.251", 5353))
+    time.sleep(0.3)' &
+    local busy=$!
+    start=$(date +%s%N)
+    "$tool" browse -t >"$work/busy" || fail "browse -t beside a busy peer exited $?"
+    took=$((($(date +%s%N) - start) / 1000000))
+    kill "$busy" 2>/dev/null || true
+    [ "$took" -ge 4800 ] && [ "$took" -le 6000 ] || fail "browse -t beside a busy peer took $took ms"
+    matches "busy" "$work/busy" '^new +- +- +busy[0-9]+\.local +10\.0\.7\.[0-9]+ .*\(host\)$'
+    echo "browse and resolve find what announce offers"
 }
 
 case_browse_rows() {
