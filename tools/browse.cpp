@@ -1,7 +1,8 @@
 // tandrelo-mdns browse: runs the browser and prints each service instance,
 // service type and host as it appears, changes or leaves the browse cache.
-// Where the cache lacks a record, it asks for it: the PTR records of the
-// types, the SRV and TXT records of the instances, the hosts' addresses.
+// The library asks for the types, instances and addresses it hears of; the
+// tool only asks for a TYPE given on the command line that nothing on the
+// link has named yet.
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -126,7 +127,6 @@ public:
         std::vector<std::pair<BrowseRow, const char*>> out;
         for (const BrowseRow& row : all) {
             for (const std::string& key : browse_row_covers(row)) present.insert(key);
-            ask_for_missing(row, now, asker);
             if (!wanted(row)) continue;
             const std::string key = browse_row_key(row);
             const std::string state = browse_row_json(row, "");
@@ -180,20 +180,6 @@ private:
     {
         if (settings_.type.empty()) return !settings_.resolve_only || row.kind == BrowseRow::Kind::service;
         return row.kind == BrowseRow::Kind::service && folded(row.type) == settings_.type;
-    }
-
-    void ask_for_missing(const BrowseRow& row, long long now, Asker& asker)
-    {
-        const bool of_type = settings_.type.empty() || folded(row.type) == settings_.type;
-        if (row.kind == BrowseRow::Kind::type && of_type) asker.want(type_labels(row.type), rr_ptr, now);
-        if (row.kind != BrowseRow::Kind::service || !of_type) return;
-        if (!row.has_srv || !row.has_txt) {
-            std::vector<std::string> labels{row.instance};
-            for (const std::string& label : type_labels(row.type)) labels.push_back(label);
-            asker.want(labels, rr_any, now);
-        }
-        if (row.has_srv && row.address.empty() && !row.host.empty())
-            asker.want(name_labels(row.host), rr_a, now);
     }
 
     void print(const std::vector<std::pair<BrowseRow, const char*>>& out)

@@ -116,18 +116,6 @@ bool txt_from_json(const std::string& text, std::string& json, std::string& erro
     return true;
 }
 
-// The status report inserts names without escapes; a double quote or a
-// backslash in one would make the report unreadable for this tool.
-bool plain_name(const std::string& command, const char* what, const std::string& text, int& status)
-{
-    if (text.find_first_of("\"\\") == std::string::npos) return true;
-    status = usage_error(command, std::string(what) + " '" + text +
-                                      "' contains a double quote or a backslash, which this tool"
-                                      " cannot show");
-    return false;
-}
-
-
 // The longest label DNS allows: a service instance name is one label.
 constexpr std::size_t label_max = 63;
 
@@ -166,10 +154,8 @@ std::map<std::string, std::string> responder_option_needs()
 int apply_responder_options(const std::string& command, CLI::App& app, const ResponderArgs& args,
                             ResponderOptions& options)
 {
-    int status = exit_ok;
     if (app.count("--hostname") > 0) {
         const std::string label = without_local_suffix(args.hostname);
-        if (!plain_name(command, "host label", label, status)) return status;
         if (mdns_set_hostname(label.c_str()) != MDNS_OK) return usage_error(command, mdns_last_error());
         options.responder_only = true;
     }
@@ -207,9 +193,6 @@ int apply_responder_options(const std::string& command, CLI::App& app, const Res
         if (name.size() > label_max)
             return usage_error(command, "service name '" + name.substr(0, 20) + "...' is longer than " +
                                             std::to_string(label_max) + " bytes");
-        if (!plain_name(command, "service type", type, status) ||
-            !plain_name(command, "service name", name, status))
-            return status;
         const std::vector<std::string> words(service.begin() + 3, service.end());
         std::string txt;
         std::string error;
