@@ -17,6 +17,14 @@ namespace {
 
 constexpr std::size_t element_size = browse_element_size;
 
+// A full table gives up at most this many entries to the new keys of one
+// datagram; later new keys of the datagram are passed over. A flood of new
+// names then costs a bounded number of searches for the stalest entry.
+// Outside a datagram there is no such bound.
+constexpr int browse_replacements_per_datagram = 32;
+bool g_in_datagram = false;
+int g_replacements_left = 0;
+
 // The type of an entry marked for removal; no answer has it.
 constexpr std::uint16_t removed_rrtype = 0;
 
@@ -34,10 +42,15 @@ std::uint64_t now_ms_whole_seconds() { return plat_time_seconds() * 1000u; }
 bool has_text(const char* s) { return s != nullptr && s[0] != '\0'; }
 
 // The slot a new key takes: the next free one, or, in a full table, the one
-// seen longest ago (the lowest such slot on a tie).
+// seen longest ago (the lowest such slot on a tie); -1 when a full table
+// has given up as many entries as one datagram may take.
 int slot_for_new_key_locked()
 {
     if (g_browse_count < browse_capacity) return g_browse_count++;
+    if (g_in_datagram) {
+        if (g_replacements_left == 0) return -1;
+        g_replacements_left--;
+    }
     int oldest = 0;
     for (int i = 1; i < browse_capacity; i++) {
         if (g_browse[i].last_seen < g_browse[oldest].last_seen) oldest = i;
@@ -45,16 +58,86 @@ int slot_for_new_key_locked()
     return oldest;
 }
 
+// The index of the table: open addressing with linear probing over
+// index_size buckets, each 0 or a slot number plus one, keyed by a hash of
+// the name (ASCII case folded) and the type. A bucket may still point to a
+// slot that has since taken another key; every match is checked against
+// the slot itself, and the index is built again when it fills up, when
+// entries move and when the table is cleared.
+constexpr int index_size = 4 * browse_capacity;
+static_assert((index_size & (index_size - 1)) == 0, "a power of two");
+std::int16_t g_index[index_size];
+int g_index_used = 0;
+
+std::uint32_t key_hash(const char* name, std::uint16_t rrtype)
+{
+    std::uint32_t h = 2166136261u ^ rrtype;
+    for (const char* p = name; *p != '\0'; p++) {
+        char c = *p;
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    return h;
+}
+
+void index_put(int slot, std::uint32_t h)
+{
+    // Invariant: fewer than three quarters of the buckets are used, so the
+    // probe meets an empty one within index_size steps.
+    for (int step = 0; step < index_size; step++) {
+        std::int16_t& bucket = g_index[(h + static_cast<std::uint32_t>(step)) & (index_size - 1)];
+        if (bucket == 0) {
+            bucket = static_cast<std::int16_t>(slot + 1);
+            g_index_used++;
+            return;
+        }
+    }
+}
+
+void index_rebuild()
+{
+    std::memset(g_index, 0, sizeof g_index);
+    g_index_used = 0;
+    for (int i = 0; i < g_browse_count; i++) index_put(i, key_hash(g_browse[i].name, g_browse[i].rrtype));
+}
+
+void index_add(int slot, std::uint32_t h)
+{
+    if (g_index_used >= index_size * 3 / 4) index_rebuild();
+    index_put(slot, h);
+}
+
+int index_find(const char* name, std::uint16_t rrtype, std::uint32_t h)
+{
+    for (int step = 0; step < index_size; step++) {
+        const std::int16_t bucket = g_index[(h + static_cast<std::uint32_t>(step)) & (index_size - 1)];
+        if (bucket == 0) return -1;
+        const int slot = bucket - 1;
+        if (slot < g_browse_count && g_browse[slot].rrtype == rrtype &&
+            plat_stricmp(g_browse[slot].name, name) == 0)
+            return slot;
+    }
+    return -1;
+}
+
 }  // namespace
 
 const browse_entry* browse_find_locked(const char* name, std::uint16_t rrtype)
 {
-    for (int i = 0; i < g_browse_count; i++) {
-        if (g_browse[i].rrtype == rrtype && plat_stricmp(g_browse[i].name, name) == 0) {
-            return &g_browse[i];
-        }
-    }
-    return nullptr;
+    const int slot = index_find(name, rrtype, key_hash(name, rrtype));
+    return slot < 0 ? nullptr : &g_browse[slot];
+}
+
+void browse_begin_datagram_locked()
+{
+    g_in_datagram = true;
+    g_replacements_left = browse_replacements_per_datagram;
+}
+
+void browse_end_datagram_locked()
+{
+    g_in_datagram = false;
+    browse_remove_marked_locked();
 }
 
 void browse_mark_goodbye_locked(const char* name, std::uint16_t rrtype, const char* ip,
@@ -83,8 +166,10 @@ void browse_remove_marked_locked()
         kept++;
     }
     if (kept != g_browse_count) {
-        std::memset(&g_browse[kept], 0, sizeof g_browse[0] * static_cast<std::size_t>(g_browse_count - kept));
+        std::memset(&g_browse[kept], 0,
+                    sizeof g_browse[0] * static_cast<std::size_t>(g_browse_count - kept));
         g_browse_count = kept;
+        index_rebuild();
     }
 }
 
@@ -92,17 +177,17 @@ void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::
                    const char* target, const char* txt, const char* from)
 {
     if (!has_text(name)) return;
-    browse_entry* entry = nullptr;
-    for (int i = 0; i < g_browse_count && entry == nullptr; i++) {
-        if (g_browse[i].rrtype == rrtype && plat_stricmp(g_browse[i].name, name) == 0) {
-            entry = &g_browse[i];
-        }
-    }
+    const std::uint32_t h = key_hash(name, rrtype);
+    const int found = index_find(name, rrtype, h);
+    browse_entry* entry = found < 0 ? nullptr : &g_browse[found];
     if (entry == nullptr) {
-        entry = &g_browse[slot_for_new_key_locked()];
+        const int slot = slot_for_new_key_locked();
+        if (slot < 0) return;
+        entry = &g_browse[slot];
         std::memset(entry, 0, sizeof *entry);
         text_copy(entry->name, sizeof entry->name, name);
         entry->rrtype = rrtype;
+        index_add(slot, key_hash(entry->name, rrtype));  // the name as stored, cut to its field
     }
     entry->last_seen = now_ms_whole_seconds();
     // An answer only ever adds values: an entry keeps what it last heard.
@@ -155,6 +240,7 @@ TANDRELO_MDNS_API int32_t mdns_browse_clear(void)
     lock_enter();
     std::memset(g_browse, 0, sizeof g_browse);
     g_browse_count = 0;
+    index_rebuild();
     lock_leave();
     return MDNS_OK;
 }

@@ -53,6 +53,13 @@ extern browse_entry g_browse[browse_capacity];
 void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::int32_t port,
                    const char* target, const char* txt, const char* from);
 
+// Called before and after the records of one datagram reach the cache: a
+// full table gives up at most 32 entries to the new keys of one datagram,
+// and the entries marked by goodbyes go at its end. The caller holds the
+// lock.
+void browse_begin_datagram_locked();
+void browse_end_datagram_locked();
+
 // The entry for (name, rrtype), ASCII case ignored, or null. The caller
 // holds the lock.
 const browse_entry* browse_find_locked(const char* name, std::uint16_t rrtype);

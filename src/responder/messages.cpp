@@ -6,9 +6,16 @@
 
 namespace {
 
-bool is_placed(const message_builder& b, std::uint32_t i)
+bool test_bit(const std::uint8_t* bits, std::size_t i) { return (bits[i / 8] & (1u << (i % 8))) != 0; }
+
+void set_bit(std::uint8_t* bits, std::size_t i)
 {
-    return (b.placed[i / 8] & (1u << (i % 8))) != 0;
+    bits[i / 8] = static_cast<std::uint8_t>(bits[i / 8] | (1u << (i % 8)));
+}
+
+std::size_t key_of(const record_ref& r)
+{
+    return (static_cast<std::size_t>(r.kind) * 2 + r.section) * 256 + r.service;
 }
 
 // Writes the referenced record at the cursor; 1 when it fitted. The names
@@ -43,15 +50,11 @@ int write_record_locked(message_builder& b, const record_ref& r)
     }
 }
 
-void try_record(message_builder& b, std::uint32_t i)
+void count_placed(message_builder& b, const record_ref& r)
 {
-    if (!write_record_locked(b, b.refs[i])) {
-        b.left_over = true;
-        return;
-    }
-    b.placed[i / 8] = static_cast<std::uint8_t>(b.placed[i / 8] | (1u << (i % 8)));
+    set_bit(b.key_placed, key_of(r));
     b.placed_now++;
-    if (b.refs[i].section == answer_section) {
+    if (r.section == answer_section) {
         b.answers++;
     } else {
         b.additional++;
@@ -67,8 +70,10 @@ void builder_begin(message_builder& b, bool goodbye, int max_messages)
     b.messages = 0;
     b.max_messages = max_messages;
     b.offered = 0;
+    b.waiting = 0;
     b.left_over = false;
-    std::memset(b.placed, 0, sizeof b.placed);
+    std::memset(b.key_placed, 0, sizeof b.key_placed);
+    std::memset(b.key_waiting, 0, sizeof b.key_waiting);
 }
 
 bool builder_next_message(message_builder& b)
@@ -93,17 +98,32 @@ bool builder_full(const message_builder& b) { return b.offered >= max_records_pe
 void offer(message_builder& b, record_kind kind, record_section section, int service)
 {
     if (builder_full(b)) return;
-    const std::uint32_t i = b.offered++;
-    b.refs[i].kind = kind;
-    b.refs[i].section = section;
-    b.refs[i].service = static_cast<std::uint8_t>(service);
-    try_record(b, i);
+    b.offered++;
+    const record_ref r = {kind, section, static_cast<std::uint8_t>(service)};
+    if (write_record_locked(b, r)) {
+        count_placed(b, r);
+        return;
+    }
+    // Left over: kept for a further message, unless the same record is
+    // already in this one or waiting.
+    const std::size_t key = key_of(r);
+    if (test_bit(b.key_placed, key) || test_bit(b.key_waiting, key)) return;
+    set_bit(b.key_waiting, key);
+    b.refs[b.waiting++] = r;
+    b.left_over = true;
 }
 
 void builder_fill_from_offers(message_builder& b)
 {
-    for (std::uint32_t i = 0; i < b.offered; i++) {
-        if (!is_placed(b, i)) try_record(b, i);
+    if (b.messages == 2) std::memset(b.ref_placed, 0, sizeof b.ref_placed);
+    for (std::uint32_t i = 0; i < b.waiting; i++) {
+        if (test_bit(b.ref_placed, i)) continue;
+        if (write_record_locked(b, b.refs[i])) {
+            set_bit(b.ref_placed, i);
+            count_placed(b, b.refs[i]);
+        } else {
+            b.left_over = true;
+        }
     }
 }
 

@@ -3,10 +3,12 @@
 // every record that fits, by the room rule of the writers (a record that
 // does not fit is left out and later, smaller ones are still tried), and
 // each further message takes, by the same rule and in the same order, the
-// records that no earlier message holds. The offers of the first message
-// are kept as short references (which record of which service), so the
-// further messages are written from them without walking the query or the
-// service table again.
+// records that no earlier message holds, each once: a record offered again
+// (the host's address for every service a query matches, say) is repeated
+// only where the first message repeats it. The records left over from the
+// first message are kept as short references (which record of which
+// service), so the further messages are written from them without walking
+// the query or the service table again.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +17,9 @@
 #include "dns/message.h"
 
 // At most this many records are offered for one reply or announcement
-// (offers beyond it are dropped), which bounds the work of one datagram.
-constexpr std::uint32_t max_records_per_batch = 4096;
+// (offers beyond it are dropped), which bounds the work of one datagram;
+// an announcement of 64 services offers 257.
+constexpr std::uint32_t max_records_per_batch = 1024;
 // A reply takes at most 16 messages (64 KB), an announcement or a goodbye
 // at most 32: enough for 64 services with the largest TXT data.
 constexpr int max_messages_per_reply = 16;
@@ -39,6 +42,9 @@ struct record_ref {
     std::uint8_t service;  // index in g_services, for the service records
 };
 
+// Every distinct record of a batch has a key: its kind, section and service.
+constexpr std::size_t record_keys = 8 * 2 * 256;
+
 struct message_builder {
     std::uint8_t message[dns_message_size];
     std::size_t cursor;
@@ -48,11 +54,14 @@ struct message_builder {
     const char* other_host;    // the name of named_a_record (text), or null
     int messages;              // messages started
     int max_messages;
-    std::uint32_t offered;     // records offered, and referenced in refs
+    std::uint32_t offered;     // records offered to the first message
+    std::uint32_t waiting;     // records left over, in refs
     std::uint32_t placed_now;  // records the current message took
-    bool left_over;            // an offered record is in no message yet
+    bool left_over;            // a record is in no message yet
     record_ref refs[max_records_per_batch];
-    std::uint8_t placed[max_records_per_batch / 8];
+    std::uint8_t ref_placed[max_records_per_batch / 8];
+    std::uint8_t key_placed[record_keys / 8];   // a message holds the record
+    std::uint8_t key_waiting[record_keys / 8];  // the record is in refs
 };
 
 // Starts a batch of at most max_messages messages; with goodbye set every

@@ -117,6 +117,7 @@ void read_answers_locked(const std::uint8_t* datagram, std::size_t length, const
     char from[address_text_size];
     from[0] = '\0';
     const bool browsing = g_browsing.load() != 0;
+    if (browsing) browse_begin_datagram_locked();
 
     // Walk the records: the answers, then, while browsing, the authority
     // records, stepped over, and the additional records, which feed the
@@ -161,7 +162,7 @@ void read_answers_locked(const std::uint8_t* datagram, std::size_t length, const
         }
     }
     if (browsing) {
-        browse_remove_marked_locked();
+        browse_end_datagram_locked();
         followup_plan_locked(outcome.followups, datagram, length);
     }
 }

@@ -180,13 +180,16 @@ def main():
 
     time.sleep(1.0)
     counter.stop()
-    asked = collections.Counter((name, qtype) for _, name, qtype in counter.questions)
+    # The enumeration question is the start's, repeated by the own socket's
+    # thread on its schedule; every other question is a follow-up.
+    asked = collections.Counter((name, qtype) for _, name, qtype in counter.questions
+                                if name != "_services._dns-sd._udp.local")
     twice = [q for q, n in asked.items() if n > 1]
     if twice:
         failed.append("asked more than once: %s" % twice)
     window = max((sum(1 for t in counter.messages if s <= t < s + 1.0) for s in counter.messages),
                  default=0)
-    if window > 21:  # the enumeration question and 20 follow-ups
+    if window > 22:  # the enumeration question twice and 20 follow-ups
         failed.append("%d question messages within one second" % window)
 
     lib.mdns_browse_stop()
