@@ -46,6 +46,19 @@ constexpr int flood_threads = 2;
 constexpr long max_calls_per_thread = 200000;
 constexpr long max_datagrams_per_flooder = 150000;
 constexpr auto watchdog_limit = std::chrono::seconds(75);
+// The longest a status report may take during the floods: 50 ms, ten times
+// that under a sanitizer, which slows every thread down.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr long long stats_bound_us = 500000;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr long long stats_bound_us = 500000;
+#else
+constexpr long long stats_bound_us = 50000;
+#endif
+#else
+constexpr long long stats_bound_us = 50000;
+#endif
 
 // ---- the threads ------------------------------------------------------------------
 
@@ -275,6 +288,26 @@ TEST(Stress, AllFunctionsUnderFloodsWithTheBrowserOnPort5353)
     EXPECT_EQ(64, s.value("services_count", -1));
 
     floods.join();
+    // Once the floods stop, the responder answers at once.
+    {
+        test_socket probe;
+        ASSERT_TRUE(probe.open(25099, false, 1000));
+        const std::string host = s.value("hostname", "") + ".local";
+        const auto asked = steady::now();
+        probe.send(make_query(0x7777, {{host, 1, 1}}),
+                   static_cast<std::uint16_t>(s.value("port", 5353)), "224.0.0.251");
+        bytes reply;
+        for (bytes d = probe.receive(); !d.empty(); d = probe.receive()) {
+            if (d.size() >= 2 && d[0] == 0x77 && d[1] == 0x77) {
+                reply = d;
+                break;
+            }
+        }
+        EXPECT_FALSE(reply.empty()) << "no answer for " << host << " within 1 s of the flood";
+        EXPECT_LT(steady::now() - asked, std::chrono::seconds(1));
+    }
+    // No status report waited long for the lock while the floods ran.
+    EXPECT_LT(run.longest_stats_us.load(), stats_bound_us) << "mdns_stats() took too long";
     EXPECT_EQ(MDNS_OK, mdns_browse_stop());
     EXPECT_EQ(MDNS_OK, mdns_stop());
     EXPECT_EQ(0, mdns_status());
@@ -295,7 +328,8 @@ TEST(Stress, AllFunctionsUnderFloodsWithTheBrowserOnPort5353)
         std::to_string(valid + malformed) + " datagrams sent (" + std::to_string(valid) +
         " valid, " + std::to_string(malformed) + " malformed), " +
         std::to_string(run.last_queries) + " queries received, " +
-        std::to_string(run.last_answers) + " answers sent\n";
+        std::to_string(run.last_answers) + " answers sent, longest status report " +
+        std::to_string(run.longest_stats_us.load()) + " us\n";
     std::fputs(figures.c_str(), stdout);
     EXPECT_GT(run.cycles.load(), 0);
     EXPECT_GT(run.datagrams_malformed.load(), 0);

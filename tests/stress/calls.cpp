@@ -1,5 +1,6 @@
 #include "stress/calls.h"
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 
 #include <climits>
@@ -45,7 +46,13 @@ bool is_text_up_to(const json& j, const char* key, std::size_t longest)
 void check_stats(stress_run& run)
 {
     std::lock_guard<std::mutex> hold(run.stats_mutex);
-    const json s = json::parse(mdns_stats(), nullptr, false);
+    const auto asked = std::chrono::steady_clock::now();
+    const char* report = mdns_stats();
+    const long long us = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - asked)
+                             .count();
+    if (us > run.longest_stats_us) run.longest_stats_us = us;
+    const json s = json::parse(report, nullptr, false);
     run.reports++;
     if (s.is_discarded() || !s.is_object() || s.size() != 11) {
         return run.fault(std::string("status report is not the object: ") + mdns_stats());

@@ -34,6 +34,7 @@ struct stress_run {
     // One caller at a time per report function.
     std::mutex stats_mutex, interfaces_mutex, browse_mutex;
     unsigned long long last_queries = 0, last_answers = 0;  // under stats_mutex
+    std::atomic<long long> longest_stats_us{0};  // the longest mdns_stats() call
 
     std::mutex faults_mutex;
     std::vector<std::string> faults;  // the first few, reported by the test's thread

@@ -57,10 +57,43 @@ bytes announcement(rng& r)
                                                       static_cast<std::uint8_t>(peer & 0xFF)))});
 }
 
-// An address record for one of the responder's possible host names.
+// An address record for one of the responder's possible host names: a
+// claim on it, or now and then a goodbye (TTL 0), which claims nothing.
 bytes claim(rng& r)
 {
-    return response({rr(encode_name(one_of(r, own_hosts)), A, a_rdata(10, 66, 0, any_byte(r)))});
+    const std::uint32_t ttl = below(r, 4) == 0 ? 0 : 120;
+    return response({rr_ttl(encode_name(one_of(r, own_hosts)), A, a_rdata(10, 66, 0, any_byte(r)), ttl)});
+}
+
+// The names of types and instances that lead the browser to follow-up
+// questions, or goodbyes of cached answers.
+bytes follow_ups(rng& r)
+{
+    const int peer = below(r, 400);
+    const std::string type = "_t" + std::to_string(peer % 40) + "._tcp.local";
+    const bytes instance = lab("peer-" + std::to_string(peer)) + encode_name(type);
+    const std::uint32_t ttl = below(r, 3) == 0 ? 0 : 4500;
+    return response({rr_ttl(encode_name("_services._dns-sd._udp.local"), PTR, encode_name(type), ttl),
+                     rr_ttl(encode_name(type), PTR, instance, ttl),
+                     rr_ttl(instance, SRV, srv_rdata(80, encode_name("peer-" + std::to_string(peer) + ".local")),
+                            ttl)});
+}
+
+// A query of up to 9000 bytes whose questions all point to one name: the
+// most work one datagram can ask for.
+bytes repeated_question(rng& r)
+{
+    bytes d = make_query(static_cast<std::uint16_t>(below(r, 65536)),
+                         {{one_of(r, asked_names), below(r, 2) ? PTR : ANY, 1}});
+    std::size_t count = 1;
+    const std::size_t size = 100 + static_cast<std::size_t>(below(r, 8900));
+    while (d.size() + 6 <= size) {
+        d.insert(d.end(), {0xC0, 12, 0, static_cast<std::uint8_t>(below(r, 2) ? PTR : ANY), 0, 1});
+        count++;
+    }
+    d[4] = static_cast<std::uint8_t>(count >> 8);
+    d[5] = static_cast<std::uint8_t>(count);
+    return d;
 }
 
 bytes spoil(bytes d, rng& r)
@@ -87,8 +120,8 @@ bytes spoil(bytes d, rng& r)
         d.resize(static_cast<std::size_t>(below(r, 600)));
         for (std::uint8_t& b : d) b = any_byte(r);
         break;
-    default:  // longer than any receive buffer of the library
-        d.resize(5000, 0xC0);
+    default:  // longer than any receive buffer of the library, or empty
+        d.resize(below(r, 2) ? 9001 : 0, 0xC0);
         break;
     }
     return d;
@@ -99,7 +132,11 @@ bytes spoil(bytes d, rng& r)
 bytes stress_datagram(rng& r, bool& malformed)
 {
     const int kind = below(r, 1000);
-    bytes d = kind < 450 ? query(r) : kind < 998 ? announcement(r) : claim(r);
+    bytes d = kind < 400   ? query(r)
+              : kind < 420 ? repeated_question(r)
+              : kind < 850 ? announcement(r)
+              : kind < 998 ? follow_ups(r)
+                           : claim(r);
     malformed = below(r, 3) == 0;
     return malformed ? spoil(d, r) : d;
 }
