@@ -50,6 +50,14 @@ browser=$!
 sleep 0.3
 unshare -n -- "$0" --announcing-side "$seconds" >"$work/announce" 2>&1 &
 announcer=$!
+# The link end moves once the announcer has its own namespace: moved
+# before, it would stay here.
+i=0
+while [ "$(readlink /proc/$announcer/ns/net 2>/dev/null)" = "$(readlink /proc/self/ns/net)" ] &&
+    [ "$i" -lt 200 ]; do
+    sleep 0.01
+    i=$((i + 1))
+done
 ip link set vethB netns "$announcer"
 i=0
 until grep -q announcing "$work/announce" || [ "$i" -ge 100 ]; do sleep 0.05; i=$((i + 1)); done

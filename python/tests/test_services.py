@@ -136,8 +136,6 @@ def test_watch_async_sees_a_peer_while_the_loop_runs():
     assert ticks > 20, "the event loop ran between the reads"
 
 
-@pytest.mark.skip(reason="the library keeps a service's records after its goodbye "
-                         "announcements (TTL 0); only leaving the cache removes it so far")
 def test_watch_sees_a_peer_unregister():
     with Browser() as browser:
         with zeroconf_peer() as peer:
