@@ -292,7 +292,10 @@ TEST(Stress, AllFunctionsUnderFloodsWithTheBrowserOnPort5353)
     {
         test_socket probe;
         ASSERT_TRUE(probe.open(25099, false, 1000));
-        const std::string host = s.value("hostname", "") + ".local";
+        // A plain label: the report shows a label's bytes that are not
+        // UTF-8 as escapes, which do not give the bytes back.
+        ASSERT_EQ(MDNS_OK, mdns_set_hostname("stress-probe"));
+        const std::string host = "stress-probe.local";
         const auto asked = steady::now();
         probe.send(make_query(0x7777, {{host, 1, 1}}),
                    static_cast<std::uint16_t>(s.value("port", 5353)), "224.0.0.251");
