@@ -43,11 +43,15 @@ void receive_loop(receiver_role role, plat_socket s)
         }
         plat_addr4 from = {0, 0};
         long n = plat_recvfrom(s, buffer, sizeof buffer, &from);
-        if (n > 0) {
-            process_incoming(buffer, static_cast<std::size_t>(n), from);
-        } else if (still_receiving(role, s)) {
-            plat_sleep_ms(failed_receive_pause_ms);
+        if (n < 0) {
+            // Only a failed receive pauses, so that a socket that keeps
+            // failing cannot make the thread spin. Whatever any host sends,
+            // even an empty datagram, is a datagram and costs no pause.
+            if (still_receiving(role, s)) plat_sleep_ms(failed_receive_pause_ms);
+            continue;
         }
+        if (n == 0) continue;
+        process_incoming(buffer, static_cast<std::size_t>(n), from);
     }
     plat_socket_close(s);
 }
