@@ -101,6 +101,7 @@ struct plat_adapter_raw {
     char name[128];               // friendly name, narrow text, at most 127 bytes
     int ipv4_count;               // IPv4 unicast addresses, system order
     std::uint32_t ipv4_be[8];
+    std::uint8_t ipv4_prefix[8];  // the on-link prefix length of each, 0..32
     int has_gateway;              // first IPv4 gateway present
     std::uint32_t gateway_be;
 };
