@@ -3,10 +3,19 @@
 
 #include "browse/question.h"
 #include "dns/message.h"
+#include "net/on_link.h"
 #include "responder/responder.h"
 #include "tandrelo_mdns.h"
 
 namespace {
+
+// A datagram that the packet handler takes for a query: a whole header, the
+// response flag clear and at least one question.
+bool is_query(const std::uint8_t* datagram, std::size_t length)
+{
+    return length >= dns_header_size && (datagram[2] & 0x80) == 0 &&
+           (datagram[4] != 0 || datagram[5] != 0);
+}
 
 bool still_receiving(receiver_role role, plat_socket s)
 {
@@ -51,6 +60,9 @@ void receive_loop(receiver_role role, plat_socket s)
             continue;
         }
         if (n == 0) continue;
+        if (is_query(buffer, static_cast<std::size_t>(n))) {
+            on_link_reread_for(from.addr_be, plat_monotonic_ms());
+        }
         process_incoming(buffer, static_cast<std::size_t>(n), from);
     }
     plat_socket_close(s);
@@ -94,6 +106,8 @@ call_result open_receiver_socket_locked(receiver_role role, std::uint16_t port, 
     plat_add_membership(s, plat_htonl(mdns_group_host_order), interface_addr);
     if (responder) plat_set_multicast_loop(s, 1);
     plat_set_multicast_ttl(s, 255);
+    // The subnets whose hosts get answers, as they are now.
+    on_link_read_locked(plat_monotonic_ms());
     return call_ok();
 }
 
