@@ -28,6 +28,8 @@ constexpr std::uint16_t port_multicast = 47315;
 constexpr std::uint16_t port_timeout = 47316;
 constexpr std::uint16_t port_options = 47317;
 constexpr std::uint16_t port_empty = 47318;
+constexpr std::uint16_t port_unreachable_from = 47319;
+constexpr std::uint16_t port_closed = 47320;  // nothing ever binds it
 
 plat_addr4 at(const char* addr, std::uint16_t port) { return {plat_ipv4_addr(addr), plat_htons(port)}; }
 
@@ -110,6 +112,24 @@ TEST_F(PlatformSocket, EmptyDatagramIsReceivedAsLengthZero)
     EXPECT_NE(0, from.port_be);
     EXPECT_EQ(4, plat_recvfrom(server, buffer, sizeof buffer, &from));
     EXPECT_EQ(0, std::memcmp(buffer, "next", 4));
+}
+
+// A reply to a querier that has gone comes back as an ICMP port-unreachable;
+// that must not make the next receive fail. Windows reports it there unless
+// told not to; Linux and Wine never do on an unconnected socket.
+TEST_F(PlatformSocket, SendToAClosedPortLeavesTheNextReceiveWorking)
+{
+    plat_socket server = bound_socket(port_unreachable_from);
+    plat_socket client = open_socket();
+    std::uint8_t buffer[64];
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_EQ(4, send_text(server, "gone", at("127.0.0.1", port_closed)));
+        std::this_thread::sleep_for(milliseconds(20));  // the ICMP message is back
+        ASSERT_EQ(4, send_text(client, "next", at("127.0.0.1", port_unreachable_from)));
+        EXPECT_EQ(4, plat_recvfrom(server, buffer, sizeof buffer, nullptr))
+            << "socket error " << plat_socket_error();
+    }
 }
 
 TEST_F(PlatformSocket, DatagramLongerThanTheBufferIsRefusedWhole)
