@@ -110,7 +110,10 @@ TEST_F(on_link_test, SendersInsideTheSubnetsOfAdaptersThatAreUpAreOnLink)
         {"128.0.0.1", false},
         {"172.16.0.9", false},    // its adapter is down
         {"10.77.0.1", true},      {"10.77.0.2", false},    // a prefix above 32 counts as 32
-        {"0.0.0.0", false},       {"255.255.255.255", false},
+        {"0.0.0.0", true},        // this host: a multicast sent through lo has it
+        {"169.254.9.9", true},    // link-local: never forwarded
+        {"169.255.0.1", false},   {"169.253.255.255", false},
+        {"255.255.255.255", false},
     };
     for (const auto& c : cases) EXPECT_EQ(c.on_link, on_link(c.sender)) << c.sender;
 
@@ -123,14 +126,19 @@ TEST_F(on_link_test, SendersInsideTheSubnetsOfAdaptersThatAreUpAreOnLink)
     EXPECT_EQ(2, collect_on_link_subnets(twice.data(), static_cast<int>(twice.size()), subnets, 2));
 }
 
-TEST_F(on_link_test, LoopbackSendersAreOnLinkWithoutAnyList)
+// Sources that no router forwards need no list and cause no read.
+TEST_F(on_link_test, SendersThatNoRouterForwardsAreOnLinkWithoutAnyList)
 {
-    // Never read, and a list that would say nothing: 127/8 alone.
+    // Never read, and a list that would say nothing.
     use({});
     EXPECT_TRUE(on_link("127.0.0.1"));
     EXPECT_TRUE(on_link("127.255.255.254"));
+    EXPECT_TRUE(on_link("0.0.0.0"));
+    EXPECT_TRUE(on_link("169.254.1.2"));
     EXPECT_FALSE(on_link("192.168.1.5"));
-    EXPECT_FALSE(on_link_reread_for(ip("127.0.0.1"), 5000));
+    for (const char* sender : {"127.0.0.1", "0.0.0.0", "169.254.1.2"}) {
+        EXPECT_FALSE(on_link_reread_for(ip(sender), 5000)) << sender;
+    }
     EXPECT_EQ(0u, reads());
 }
 

@@ -22,7 +22,16 @@ std::uint32_t mask_of(int prefix)
     return ~(0xFFFFFFFFu >> prefix);
 }
 
-bool is_loopback_net(std::uint32_t addr_be) { return (plat_htonl(addr_be) >> 24) == 127; }
+// Sources that no router forwards, so that a datagram from one of them was
+// sent on one of our links whatever our own addresses are: 127.0.0.0/8,
+// 0.0.0.0/8 ("this host", the source of a multicast this host sends through
+// a loopback adapter that has only 127.0.0.1) and the link-local
+// 169.254.0.0/16 of hosts that have no other address.
+bool is_never_forwarded(std::uint32_t addr_be)
+{
+    const std::uint32_t a = plat_htonl(addr_be);
+    return (a >> 24) == 127 || (a >> 24) == 0 || (a >> 16) == 0xA9FE;
+}
 
 bool in_known_subnet_locked(std::uint32_t addr_be)
 {
@@ -88,12 +97,12 @@ void on_link_read_locked(std::uint64_t now_ms)
 
 bool sender_on_link_locked(std::uint32_t addr_be)
 {
-    return is_loopback_net(addr_be) || in_known_subnet_locked(addr_be);
+    return is_never_forwarded(addr_be) || in_known_subnet_locked(addr_be);
 }
 
 bool on_link_reread_for(std::uint32_t addr_be, std::uint64_t now_ms)
 {
-    if (is_loopback_net(addr_be)) return false;
+    if (is_never_forwarded(addr_be)) return false;
     lock_enter();
     const bool due = !in_known_subnet_locked(addr_be) &&
                      (!g_read_once || now_ms >= g_read_ms + on_link_reread_ms);

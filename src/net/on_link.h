@@ -1,9 +1,11 @@
 // Whether the sender of a query is on one of this host's links.
 //
-// The responder answers only senders that are: in 127.0.0.0/8, or inside the
-// subnet of an IPv4 address of an adapter that is up, loopback adapters
-// included. Anyone further away could otherwise send small queries under a
-// forged source address and have the much larger replies sent to it.
+// The responder answers only senders that are: in 127.0.0.0/8 or 0.0.0.0/8
+// (this host) or in the link-local 169.254.0.0/16, which no router forwards,
+// or inside the subnet of an IPv4 address of an adapter that is up, loopback
+// adapters included. Anyone further away could otherwise send small queries
+// under a forged source address and have the much larger replies sent to
+// it.
 //
 // The subnets are kept in a table that is read when the responder or the
 // browser opens its socket. A receive thread that meets a query from outside
@@ -35,8 +37,8 @@ int collect_on_link_subnets(const plat_adapter_raw* raw, int raw_count, on_link_
 // Reads the subnets afresh from the system. The caller holds the lock.
 void on_link_read_locked(std::uint64_t now_ms);
 
-// The decision, from the table alone: 127.0.0.0/8 or a known subnet. The
-// caller holds the lock.
+// The decision, from the table alone: a source that no router forwards or
+// one in a known subnet. The caller holds the lock.
 bool sender_on_link_locked(std::uint32_t addr_be);
 
 // For a receive thread, before it hands a query from addr_be on; the caller
