@@ -1,6 +1,7 @@
-// The adapter list, the address auto-detection and the interface selection
-// over real adapters: veth pairs in a network namespace that
-// netns_adapters.sh builds for each test. The suite name picks the set-up:
+// The adapter list with the prefix length of each address, the address
+// auto-detection and the interface selection over real adapters: veth pairs
+// in a network namespace that netns_adapters.sh builds for each test. The
+// suite name picks the set-up:
 //
 //   NetnsUsable   vethA0: 169.254.7.7, 10.1.0.1, 10.1.0.2, no gateway
 //                 vethB0: 10.2.0.1, default route via 10.2.0.254
@@ -17,9 +18,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "platform/platform.h"
 #include "support/test_net.h"
 #include "tandrelo_mdns.h"
 
@@ -146,6 +149,35 @@ TEST(NetnsUsable, AddressesOfNoUsableAdapterAreRefused)
         EXPECT_EQ(MDNS_ERR_INVALID, mdns_set_interface(address));
         EXPECT_STREQ("Invalid interface IPv4 address format", mdns_last_error());
         EXPECT_EQ("10.2.0.1", stats_text("interface"));
+    }
+}
+
+// The platform's raw list gives each address with its own prefix length,
+// which decides whose queries are answered: addresses of one adapter can
+// differ, and the loopback adapter is listed too.
+TEST(NetnsUsable, EachAddressCarriesItsPrefixLength)
+{
+    plat_adapter_raw raw[64];
+    const int count = plat_list_adapters(raw, 64);
+    std::map<std::string, int> prefixes;  // "name address" -> prefix length
+    for (int r = 0; r < count; r++) {
+        for (int i = 0; i < raw[r].ipv4_count && i < 8; i++) {
+            char text[16];
+            const std::uint8_t* b = reinterpret_cast<const std::uint8_t*>(&raw[r].ipv4_be[i]);
+            std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+            prefixes[std::string(raw[r].software_loopback ? "loopback" : raw[r].name) + " " +
+                     text] = raw[r].ipv4_prefix[i];
+        }
+    }
+    const std::map<std::string, int> expected = {
+        {"vethA0 169.254.7.7", 16}, {"vethA0 10.1.0.1", 24}, {"vethA0 10.1.0.2", 24},
+        {"vethB0 10.2.0.1", 24},    {"vethC0 169.254.5.5", 16}, {"vethD0 10.4.0.1", 24},
+        {"loopback 127.0.0.1", 8},
+    };
+    for (const auto& e : expected) {
+        auto found = prefixes.find(e.first);
+        ASSERT_NE(prefixes.end(), found) << e.first << " is not listed";
+        EXPECT_EQ(e.second, found->second) << e.first;
     }
 }
 

@@ -3,10 +3,19 @@
 
 #include "browse/question.h"
 #include "dns/message.h"
+#include "net/on_link.h"
 #include "responder/responder.h"
 #include "tandrelo_mdns.h"
 
 namespace {
+
+// A datagram that the packet handler takes for a query: a whole header, the
+// response flag clear and at least one question.
+bool is_query(const std::uint8_t* datagram, std::size_t length)
+{
+    return length >= dns_header_size && (datagram[2] & 0x80) == 0 &&
+           (datagram[4] != 0 || datagram[5] != 0);
+}
 
 bool still_receiving(receiver_role role, plat_socket s)
 {
@@ -43,11 +52,18 @@ void receive_loop(receiver_role role, plat_socket s)
         }
         plat_addr4 from = {0, 0};
         long n = plat_recvfrom(s, buffer, sizeof buffer, &from);
-        if (n > 0) {
-            process_incoming(buffer, static_cast<std::size_t>(n), from);
-        } else if (still_receiving(role, s)) {
-            plat_sleep_ms(failed_receive_pause_ms);
+        if (n < 0) {
+            // Only a failed receive pauses, so that a socket that keeps
+            // failing cannot make the thread spin. Whatever any host sends,
+            // even an empty datagram, is a datagram and costs no pause.
+            if (still_receiving(role, s)) plat_sleep_ms(failed_receive_pause_ms);
+            continue;
         }
+        if (n == 0) continue;
+        if (is_query(buffer, static_cast<std::size_t>(n))) {
+            on_link_reread_for(from.addr_be, plat_monotonic_ms());
+        }
+        process_incoming(buffer, static_cast<std::size_t>(n), from);
     }
     plat_socket_close(s);
 }
@@ -90,6 +106,8 @@ call_result open_receiver_socket_locked(receiver_role role, std::uint16_t port, 
     plat_add_membership(s, plat_htonl(mdns_group_host_order), interface_addr);
     if (responder) plat_set_multicast_loop(s, 1);
     plat_set_multicast_ttl(s, 255);
+    // The subnets whose hosts get answers, as they are now.
+    on_link_read_locked(plat_monotonic_ms());
     return call_ok();
 }
 

@@ -77,13 +77,15 @@ int plat_bind_any(plat_socket s, std::uint16_t port);
 // Sends one datagram; the result is the byte count or -1.
 long plat_sendto(plat_socket s, const std::uint8_t* data, std::size_t length,
                  const plat_addr4& to);
-// Blocks until one datagram arrives. Returns its length (>0), or 0 or -1 when
-// the receive failed, which includes a datagram longer than capacity: such a
-// datagram is dropped whole, never delivered cut. One thread at a time
-// receives on a socket.
+// Blocks until one datagram arrives. Returns its length, which is 0 for a
+// datagram that carries no bytes, or -1 when the receive failed: a datagram
+// longer than capacity (dropped whole, never delivered cut), a socket that
+// has been shut down, any other error. One thread at a time receives on a
+// socket.
 long plat_recvfrom(plat_socket s, std::uint8_t* buffer, std::size_t capacity, plat_addr4* from);
 // Shuts the socket down in both directions: a receive blocked on it returns
-// at once and later sends and receives fail. The handle stays allocated.
+// -1 at once and later sends and receives fail (Linux may still hand out the
+// datagrams that had arrived before). The handle stays allocated.
 void plat_socket_shutdown(plat_socket s);
 void plat_socket_close(plat_socket s);
 // Gives receives on s a time-out. The library's own sockets never have one;
@@ -99,6 +101,7 @@ struct plat_adapter_raw {
     char name[128];               // friendly name, narrow text, at most 127 bytes
     int ipv4_count;               // IPv4 unicast addresses, system order
     std::uint32_t ipv4_be[8];
+    std::uint8_t ipv4_prefix[8];  // the on-link prefix length of each, 0..32
     int has_gateway;              // first IPv4 gateway present
     std::uint32_t gateway_be;
 };

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "dns/reader.h"
+#include "net/on_link.h"
 #include "platform/platform.h"
 #include "responder/messages.h"
 #include "responder/responder.h"
@@ -92,6 +93,7 @@ void answer_query_locked(const std::uint8_t* datagram, std::size_t length,
 {
     const dns_name_arg host = host_name_locked();
     g_queries_received++;
+    if (!sender_on_link_locked(sender.addr_be)) return;  // see net/on_link.h
     if (length == dns_header_size) return;
 
     refresh_name_index_locked();

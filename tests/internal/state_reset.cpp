@@ -6,6 +6,7 @@
 #include "browse/followup.h"
 #include "core/state.h"
 #include "core/text.h"
+#include "net/on_link.h"
 
 void browse_cache_reset_for_tests()
 {
@@ -40,6 +41,7 @@ void state_reset_for_tests()
     g_browse_thread_live = 0;
     g_browse_seed_deadline_ms = 0;
     followup_forget_locked();
+    on_link_forget_locked();
     // Both halves of the double-buffered text become empty.
     set_last_error("");
     set_last_error("");

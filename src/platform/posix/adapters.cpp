@@ -3,9 +3,11 @@
 // getifaddrs gives one entry per interface and address family; the entries of
 // one interface are gathered into one record, in the order in which each
 // interface first appears (the link entries come first, in interface index
-// order). The gateway comes from /proc/net/route, which belongs to the
+// order), each IPv4 address with the prefix length of its netmask. The
+// gateway comes from /proc/net/route, which belongs to the
 // calling thread's network namespace, like getifaddrs itself; the first
 // default route through the interface that names a gateway gives it.
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <net/route.h>
@@ -36,6 +38,19 @@ static int find_record(const plat_adapter_raw* list, int count, const char* labe
         }
     }
     return -1;
+}
+
+// The prefix length of a netmask: its leading one bits. An address without
+// a netmask stands for itself alone.
+static std::uint8_t prefix_length(const struct sockaddr* netmask)
+{
+    if (netmask == nullptr || netmask->sa_family != AF_INET) return 32;
+    struct sockaddr_in sin;
+    std::memcpy(&sin, netmask, sizeof sin);
+    std::uint32_t mask = ntohl(sin.sin_addr.s_addr);
+    std::uint8_t length = 0;
+    while (length < 32 && (mask & (0x80000000u >> length)) != 0) length++;
+    return length;
 }
 
 // Looks up the default gateway of each record in the main routing table.
@@ -92,6 +107,7 @@ int plat_list_adapters(plat_adapter_raw* out, int capacity)
         if (a.ipv4_count >= static_cast<int>(sizeof a.ipv4_be / sizeof a.ipv4_be[0])) continue;
         struct sockaddr_in sin;
         std::memcpy(&sin, ifa->ifa_addr, sizeof sin);
+        a.ipv4_prefix[a.ipv4_count] = prefix_length(ifa->ifa_netmask);
         a.ipv4_be[a.ipv4_count++] = sin.sin_addr.s_addr;
     }
     freeifaddrs(all);

@@ -108,6 +108,12 @@ long plat_recvfrom(plat_socket s, std::uint8_t* buffer, std::size_t capacity, pl
         errno = EMSGSIZE;
         return -1;
     }
+    // A socket that has been shut down answers 0 at once, forever, as if an
+    // empty datagram had come; it gives no sender, which every datagram has.
+    if (n == 0 && sa_len == 0) {
+        errno = ESHUTDOWN;
+        return -1;
+    }
     if (from != nullptr) {
         from->addr_be = sa.sin_addr.s_addr;
         from->port_be = sa.sin_port;

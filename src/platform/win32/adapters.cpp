@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,6 +38,15 @@ bool is_ipv4(const SOCKET_ADDRESS& address)
            address.iSockaddrLength >= static_cast<INT>(sizeof(sockaddr_in));
 }
 
+// The on-link prefix length of a unicast address. Records older than Vista
+// end before the field; an address without one stands for itself alone.
+std::uint8_t prefix_length_of(const IP_ADAPTER_UNICAST_ADDRESS_LH* u)
+{
+    constexpr ULONG needed = offsetof(IP_ADAPTER_UNICAST_ADDRESS_LH, OnLinkPrefixLength) + 1;
+    if (u->Length < needed || u->OnLinkPrefixLength > 32) return 32;
+    return u->OnLinkPrefixLength;
+}
+
 void fill_record(const IP_ADAPTER_ADDRESSES_LH* a, plat_adapter_raw& r)
 {
     std::memset(&r, 0, sizeof r);
@@ -46,7 +56,9 @@ void fill_record(const IP_ADAPTER_ADDRESSES_LH* a, plat_adapter_raw& r)
     const int max_addresses = static_cast<int>(sizeof r.ipv4_be / sizeof r.ipv4_be[0]);
     for (const IP_ADAPTER_UNICAST_ADDRESS_LH* u = a->FirstUnicastAddress;
          u != nullptr && r.ipv4_count < max_addresses; u = u->Next) {
-        if (is_ipv4(u->Address)) r.ipv4_be[r.ipv4_count++] = ipv4_of(u->Address);
+        if (!is_ipv4(u->Address)) continue;
+        r.ipv4_prefix[r.ipv4_count] = prefix_length_of(u);
+        r.ipv4_be[r.ipv4_count++] = ipv4_of(u->Address);
     }
     for (const IP_ADAPTER_GATEWAY_ADDRESS_LH* g = a->FirstGatewayAddress; g != nullptr;
          g = g->Next) {

@@ -28,6 +28,11 @@
 #include "platform/faults.h"
 #include "platform/platform.h"
 
+// From mswsock.h, which older mingw-w64 headers lack.
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
 namespace {
 
 struct socket_slot {
@@ -159,6 +164,14 @@ plat_socket plat_udp_socket()
     if (plat_fault_injected(plat_fault_udp_socket)) return plat_invalid_socket;
     SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (sock == INVALID_SOCKET) return plat_invalid_socket;
+    // Windows reports an ICMP port-unreachable for an earlier send (a reply
+    // to a querier that has gone) as a failure of the next receive. Turned
+    // off, so that no other host can make our receives fail; the result is
+    // not examined, a system without the option behaves the same.
+    BOOL report_resets = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(sock, SIO_UDP_CONNRESET, &report_resets, sizeof report_resets, nullptr, 0, &returned,
+             nullptr, nullptr);
     // The search starts after the slot taken last, so a handle value comes
     // back only after many other sockets: a thread that still holds a closed
     // handle does not meet the next socket under it.
