@@ -75,7 +75,7 @@ struct on_link_test : ::testing::Test {
     static std::uint64_t reads()
     {
         lock_enter();
-        std::uint64_t n = on_link_reads_locked();
+        std::uint64_t n = g_on_link_reads;
         lock_leave();
         return n;
     }

@@ -4,16 +4,13 @@
 #include "core/state.h"
 #include "net/adapters.h"
 
-namespace {
+on_link_subnet g_on_link_subnets[max_on_link_subnets];
+int g_on_link_count = 0;
+bool g_on_link_read_once = false;
+std::uint64_t g_on_link_read_ms = 0;
+std::uint64_t g_on_link_reads = 0;
 
-// The table, under the lock. read_ms is when the latest read began; a
-// reread claims it before it lists the adapters, so that two receive
-// threads never list them in the same second.
-on_link_subnet g_subnets[max_on_link_subnets];
-int g_subnet_count = 0;
-bool g_read_once = false;
-std::uint64_t g_read_ms = 0;
-std::uint64_t g_reads = 0;
+namespace {
 
 std::uint32_t mask_of(int prefix)
 {
@@ -35,8 +32,8 @@ bool is_never_forwarded(std::uint32_t addr_be)
 
 bool in_known_subnet_locked(std::uint32_t addr_be)
 {
-    for (int i = 0; i < g_subnet_count; i++) {
-        if ((addr_be & g_subnets[i].mask_be) == g_subnets[i].network_be) return true;
+    for (int i = 0; i < g_on_link_count; i++) {
+        if ((addr_be & g_on_link_subnets[i].mask_be) == g_on_link_subnets[i].network_be) return true;
     }
     return false;
 }
@@ -54,11 +51,11 @@ int list_subnets(on_link_subnet* subnets)
 // table then stays as it was.
 void install_locked(const on_link_subnet* subnets, int count)
 {
-    g_reads++;
-    g_read_once = true;
+    g_on_link_reads++;
+    g_on_link_read_once = true;
     if (count <= 0) return;
-    for (int i = 0; i < count; i++) g_subnets[i] = subnets[i];
-    g_subnet_count = count;
+    for (int i = 0; i < count; i++) g_on_link_subnets[i] = subnets[i];
+    g_on_link_count = count;
 }
 
 }  // namespace
@@ -91,7 +88,7 @@ int collect_on_link_subnets(const plat_adapter_raw* raw, int raw_count, on_link_
 void on_link_read_locked(std::uint64_t now_ms)
 {
     on_link_subnet subnets[max_on_link_subnets];
-    g_read_ms = now_ms;
+    g_on_link_read_ms = now_ms;
     install_locked(subnets, list_subnets(subnets));
 }
 
@@ -105,10 +102,10 @@ bool on_link_reread_for(std::uint32_t addr_be, std::uint64_t now_ms)
     if (is_never_forwarded(addr_be)) return false;
     lock_enter();
     const bool due = !in_known_subnet_locked(addr_be) &&
-                     (!g_read_once || now_ms >= g_read_ms + on_link_reread_ms);
+                     (!g_on_link_read_once || now_ms >= g_on_link_read_ms + on_link_reread_ms);
     if (due) {
-        g_read_once = true;
-        g_read_ms = now_ms;
+        g_on_link_read_once = true;
+        g_on_link_read_ms = now_ms;
     }
     lock_leave();
     if (!due) return false;
@@ -119,14 +116,4 @@ bool on_link_reread_for(std::uint32_t addr_be, std::uint64_t now_ms)
     install_locked(subnets, count);
     lock_leave();
     return true;
-}
-
-std::uint64_t on_link_reads_locked() { return g_reads; }
-
-void on_link_forget_locked()
-{
-    g_subnet_count = 0;
-    g_read_once = false;
-    g_read_ms = 0;
-    g_reads = 0;
 }

@@ -47,7 +47,12 @@ bool sender_on_link_locked(std::uint32_t addr_be);
 // Returns true when it read them.
 bool on_link_reread_for(std::uint32_t addr_be, std::uint64_t now_ms);
 
-// The reads made so far, for tests. Under the lock.
-std::uint64_t on_link_reads_locked();
-// Forgets the table, as at load. Under the lock; for tests.
-void on_link_forget_locked();
+// The table, under the lock: the known subnets, whether they were read at
+// all, when the latest read began (a reread claims it before it lists the
+// adapters, so that two receive threads never list them in the same
+// second), and how many reads were made.
+extern on_link_subnet g_on_link_subnets[max_on_link_subnets];
+extern int g_on_link_count;
+extern bool g_on_link_read_once;
+extern std::uint64_t g_on_link_read_ms;
+extern std::uint64_t g_on_link_reads;

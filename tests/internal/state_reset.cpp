@@ -41,7 +41,10 @@ void state_reset_for_tests()
     g_browse_thread_live = 0;
     g_browse_seed_deadline_ms = 0;
     followup_forget_locked();
-    on_link_forget_locked();
+    g_on_link_count = 0;
+    g_on_link_read_once = false;
+    g_on_link_read_ms = 0;
+    g_on_link_reads = 0;
     // Both halves of the double-buffered text become empty.
     set_last_error("");
     set_last_error("");
