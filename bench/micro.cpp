@@ -22,22 +22,14 @@
 #include "responder/responder.h"
 #include "internal/state_reset.h"
 #include "tandrelo_mdns.h"
+#include "wire_names.h"
 
 namespace {
 
 void put_name(std::vector<std::uint8_t>& m, const std::string& name)
 {
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t dot = name.find('.', start);
-        if (dot == std::string::npos) dot = name.size();
-        if (dot > start) {
-            m.push_back(static_cast<std::uint8_t>(dot - start));
-            m.insert(m.end(), name.begin() + static_cast<long>(start), name.begin() + static_cast<long>(dot));
-        }
-        start = dot + 1;
-    }
-    m.push_back(0);
+    const std::vector<std::uint8_t> wire = bench_name(name);
+    m.insert(m.end(), wire.begin(), wire.end());
 }
 
 std::vector<std::uint8_t> make_query(const std::string& name, std::uint16_t qtype)

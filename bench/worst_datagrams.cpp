@@ -25,6 +25,7 @@
 #include "platform/faults.h"
 #include "responder/responder.h"
 #include "tandrelo_mdns.h"
+#include "wire_names.h"
 
 namespace {
 
@@ -36,23 +37,7 @@ void be16(bytes& b, std::uint16_t v)
     b.push_back(static_cast<std::uint8_t>(v));
 }
 
-bytes name(const std::string& dotted)
-{
-    bytes out;
-    std::size_t start = 0;
-    while (start <= dotted.size()) {
-        std::size_t dot = dotted.find('.', start);
-        if (dot == std::string::npos) dot = dotted.size();
-        if (dot > start) {
-            out.push_back(static_cast<std::uint8_t>(dot - start));
-            out.insert(out.end(), dotted.begin() + static_cast<long>(start),
-                       dotted.begin() + static_cast<long>(dot));
-        }
-        start = dot + 1;
-    }
-    out.push_back(0);
-    return out;
-}
+bytes name(const std::string& dotted) { return bench_name(dotted); }
 
 bytes header(std::uint16_t flags, std::uint16_t qd, std::uint16_t an)
 {

@@ -29,10 +29,7 @@ int text_format(char* dst, std::size_t cap, const char* format, ...)
     return n;
 }
 
-// Length of the valid UTF-8 sequence that starts at s, or 0 when s does not
-// start one (overlong forms, surrogates and code points above U+10FFFF are
-// invalid).
-static std::size_t utf8_sequence_length(const unsigned char* s)
+std::size_t utf8_sequence_length(const unsigned char* s)
 {
     unsigned char c = s[0];
     if (c < 0x80) return 1;

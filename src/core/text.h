@@ -24,6 +24,11 @@ int text_vformat(char* dst, std::size_t cap, const char* format, std::va_list ar
 // with the terminator, so an escape is never cut. Returns the length written.
 std::size_t json_escape(char* dst, std::size_t cap, const char* src);
 
+// Length of the valid UTF-8 sequence that starts at s (a terminated text),
+// or 0 when s does not start one (overlong forms, surrogates and code
+// points above U+10FFFF are invalid).
+std::size_t utf8_sequence_length(const unsigned char* s);
+
 // A JSON array built in a fixed buffer of cap bytes (cap >= 3). Elements go
 // in whole or not at all, and room for the closing bracket and the
 // terminator, with one byte to spare, is always kept: an element that does

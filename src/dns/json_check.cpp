@@ -3,6 +3,7 @@
 // any text, this reader accepts nothing else.
 #include <cstddef>
 
+#include "core/text.h"
 #include "dns/txt_json.h"
 
 namespace {
@@ -19,35 +20,6 @@ void skip_space(reader& r)
 bool is_hex(unsigned char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// One UTF-8 sequence of two to four bytes at r.p, whose lead byte is c:
-// no overlong forms, no surrogates, nothing above U+10FFFF.
-bool utf8_sequence(reader& r)
-{
-    const unsigned char c = *r.p;
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        if (c == 0xE0) low = 0xA0;
-        if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        if (c == 0xF0) low = 0x90;
-        if (c == 0xF4) high = 0x8F;
-    } else {
-        return false;
-    }
-    // The terminator is below 0x80, so the loop never reads past it.
-    for (std::size_t i = 1; i < length; i++) {
-        const unsigned char next = r.p[i];
-        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return false;
-    }
-    r.p += length;
-    return true;
 }
 
 // A string, from its opening quote to just past its closing one.
@@ -77,10 +49,10 @@ bool string_value(reader& r)
             } else {
                 return false;
             }
-        } else if (c < 0x80) {
-            r.p++;
-        } else if (!utf8_sequence(r)) {
-            return false;
+        } else {
+            const std::size_t length = utf8_sequence_length(r.p);
+            if (length == 0) return false;
+            r.p += length;
         }
     }
 }
