@@ -180,12 +180,22 @@ TEST_F(response_test, RecordsThatPassNothingDoNotStopTheWalk)
 
 TEST_F(response_test, AResponseWithoutAnswersOrWhileNotBrowsingChangesNothing)
 {
+    // Records in the additional section alone are cached while browsing (a
+    // host's reply that went on in a further message), and nothing else.
     bytes additional_only = header(0, 0, 0, 1);
     append(additional_only, rr(peer, A, a_rdata(10, 0, 0, 7)));
     feed(additional_only);
+    EXPECT_EQ(1, g_browse_count);
+    mdns_browse_clear();
+    bytes nothing = header(1, 0, 0, 0);
+    append(nothing, encode_name("peer.local"));
+    append(nothing, bytes{0, 1, 0, 1});
+    feed(nothing);
     EXPECT_EQ(0, g_browse_count);
 
     g_browsing = 0;
+    feed(additional_only);
+    EXPECT_EQ(0, g_browse_count);
     feed(response({rr(peer, PTR, encode_name("x.local")), rr(peer, SRV, srv_rdata(1, encode_name("y.local"))),
                    rr(peer, TXT, txt_rdata({"a=1"}))}));
     EXPECT_EQ(0, g_browse_count);

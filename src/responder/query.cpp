@@ -130,7 +130,9 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
     response_outcome outcome;
     response_outcome_begin(outcome);
     lock_enter();
-    if (is_response && header.ancount != 0) {
+    // While browsing, a response with additional records alone is read too:
+    // a reply too large for one message goes on in such further messages.
+    if (is_response && (header.ancount != 0 || (header.arcount != 0 && g_browsing.load() != 0))) {
         read_answers_locked(datagram, length, sender, header, outcome);
     } else if (!is_response && header.qdcount != 0) {
         answer_query_locked(datagram, length, sender, header);
