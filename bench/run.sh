@@ -8,6 +8,10 @@
 #   bench/run.sh micro        the Google Benchmark micro-benchmarks
 #   bench/run.sh footprint    static memory, resident memory, sizes, threads
 #   bench/run.sh all          the three, in this order
+#   bench/run.sh browse       finding services that already exist: the
+#                             library's browser beside avahi-browse and
+#                             python3-zeroconf on two hosts of one link
+#                             (bench/browse.sh, which says more; root only)
 #
 # Environment: TANDRELO_BENCH_BUILD (build folder, default build-bench),
 # TANDRELO_BENCH_SECONDS (length of one load run, default 3),
@@ -29,7 +33,8 @@ what=${1:-scenario}
 
 case "$what" in
     scenario|micro|footprint|all) ;;
-    *) echo "usage: $0 [scenario|micro|footprint|all]" >&2; exit 2 ;;
+    browse) exec bash "$here/bench/browse.sh" ;;
+    *) echo "usage: $0 [scenario|micro|footprint|all|browse]" >&2; exit 2 ;;
 esac
 
 if [ "${TANDRELO_IN_NETNS:-}" != 1 ]; then

@@ -4,7 +4,8 @@
 # by a sleeping process and joined to the bridge by a veth pair whose other
 # end is the host's adapter "lan0" (10.77.0.N/24, multicast routed to it).
 # Both ends of every veth stay inside the test's namespaces, and everything
-# that lan_bg started is stopped when the script exits.
+# that lan_bg started is stopped when the script exits. Scripts outside this
+# folder may source it too (bench/browse.sh does).
 #
 #   lan_host N               makes host N
 #   on_host N CMD...         runs CMD in host N's network namespace
@@ -21,7 +22,7 @@
 #   skip TEXT...             prints the text and exits 77 (skipped)
 netns_guard=TANDRELO_LAN_NETNS
 netns_shell=bash
-. "$(dirname "$0")/../enter_netns.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/../enter_netns.sh"
 set -euo pipefail
 
 lan_dir=$(mktemp -d)
