@@ -13,9 +13,11 @@ void set_bit(std::uint8_t* bits, std::size_t i)
     bits[i / 8] = static_cast<std::uint8_t>(bits[i / 8] | (1u << (i % 8)));
 }
 
+static_assert(max_services <= static_cast<int>(record_key_services), "a key for every service");
+
 std::size_t key_of(const record_ref& r)
 {
-    return (static_cast<std::size_t>(r.kind) * 2 + r.section) * 256 + r.service;
+    return (static_cast<std::size_t>(r.kind) * 2 + r.section) * record_key_services + r.service;
 }
 
 // Writes the referenced record at the cursor; 1 when it fitted. The names

@@ -42,8 +42,10 @@ struct record_ref {
     std::uint8_t service;  // index in g_services, for the service records
 };
 
-// Every distinct record of a batch has a key: its kind, section and service.
-constexpr std::size_t record_keys = 8 * 2 * 256;
+// Every distinct record of a batch has a key: its kind, section and service
+// (the service table holds at most 64).
+constexpr std::size_t record_key_services = 64;
+constexpr std::size_t record_keys = 8 * 2 * record_key_services;
 
 struct message_builder {
     std::uint8_t message[dns_message_size];
