@@ -21,7 +21,7 @@ constexpr std::size_t element_size = browse_element_size;
 // datagram; later new keys of the datagram are passed over. A flood of new
 // names then costs a bounded number of searches for the stalest entry.
 // Outside a datagram there is no such bound.
-constexpr int browse_replacements_per_datagram = 32;
+constexpr int browse_replacements_per_datagram = 16;
 bool g_in_datagram = false;
 int g_replacements_left = 0;
 

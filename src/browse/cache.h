@@ -54,7 +54,7 @@ void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::
                    const char* target, const char* txt, const char* from);
 
 // Called before and after the records of one datagram reach the cache: a
-// full table gives up at most 32 entries to the new keys of one datagram,
+// full table gives up at most 16 entries to the new keys of one datagram,
 // and the entries marked by goodbyes go at its end. The caller holds the
 // lock.
 void browse_begin_datagram_locked();

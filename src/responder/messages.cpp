@@ -102,14 +102,17 @@ void offer(message_builder& b, record_kind kind, record_section section, int ser
     if (builder_full(b)) return;
     b.offered++;
     const record_ref r = {kind, section, static_cast<std::uint8_t>(service)};
+    const std::size_t key = key_of(r);
+    // The same record did not fit earlier in this message, with more room
+    // than there is now: it cannot fit now either.
+    if (test_bit(b.key_waiting, key)) return;
     if (write_record_locked(b, r)) {
         count_placed(b, r);
         return;
     }
     // Left over: kept for a further message, unless the same record is
-    // already in this one or waiting.
-    const std::size_t key = key_of(r);
-    if (test_bit(b.key_placed, key) || test_bit(b.key_waiting, key)) return;
+    // already in this one.
+    if (test_bit(b.key_placed, key)) return;
     set_bit(b.key_waiting, key);
     b.refs[b.waiting++] = r;
     b.left_over = true;
