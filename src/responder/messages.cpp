@@ -24,7 +24,7 @@ std::size_t key_of(const record_ref& r)
 // are formed ones (they stay valid while the lock is held).
 int write_record_locked(message_builder& b, const record_ref& r)
 {
-    const dns_name_arg host = host_name_locked();
+    const dns_name_arg& host = b.host;
     switch (r.kind) {
     case host_a_record:
         return dns_add_a_record(b.message, b.cursor, host, b.goodbye);
@@ -34,7 +34,13 @@ int write_record_locked(message_builder& b, const record_ref& r)
         break;
     }
     const service_entry& s = g_services[r.service];
-    const service_names names = service_names_of_locked(r.service);
+    if (b.names_of != r.service) {
+        const service_names formed = service_names_of_locked(r.service);
+        b.type_name = formed.type_name;
+        b.instance_name = formed.instance_name;
+        b.names_of = r.service;
+    }
+    const service_names names = {b.type_name, b.instance_name};
     switch (r.kind) {
     case enumeration_ptr:
         return dns_add_ptr_record(b.message, b.cursor, enumeration_name_locked(), names.type_name,
@@ -69,6 +75,8 @@ void builder_begin(message_builder& b, bool goodbye, int max_messages)
 {
     b.goodbye = goodbye;
     b.other_host = nullptr;
+    b.host = host_name_locked();
+    b.names_of = -1;
     b.messages = 0;
     b.max_messages = max_messages;
     b.offered = 0;

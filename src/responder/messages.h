@@ -54,6 +54,12 @@ struct message_builder {
     std::uint16_t additional;  // ARCOUNT
     bool goodbye;              // every record with TTL 0
     const char* other_host;    // the name of named_a_record (text), or null
+    // The host name, and the names of the service used last, formed once
+    // for the batch: the lock is held until it is done.
+    dns_name_arg host{nullptr};
+    int names_of;              // the service of names, or -1
+    dns_name_arg type_name{nullptr};
+    dns_name_arg instance_name{nullptr};
     int messages;              // messages started
     int max_messages;
     std::uint32_t offered;     // records offered to the first message
