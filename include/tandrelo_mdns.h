@@ -48,7 +48,8 @@ TANDRELO_MDNS_API int32_t mdns_status(void);
 
 /* Starts the responder on a UDP port (0 means 5353) and announces. */
 TANDRELO_MDNS_API int32_t mdns_start(int32_t port);
-/* Stops the responder; always 0. */
+/* Stops the responder, after withdrawing its records (goodbyes with TTL 0);
+ * always 0. */
 TANDRELO_MDNS_API int32_t mdns_stop(void);
 
 /* Adds a service, or updates the one with the same type and name (case
@@ -56,7 +57,8 @@ TANDRELO_MDNS_API int32_t mdns_stop(void);
  * Returns the entry index 0..63, or MDNS_ERR_INVALID. */
 TANDRELO_MDNS_API int32_t mdns_add_service(const char* type, const char* name, int32_t port,
                                            const char* txt_json);
-/* Removes every service; always 0. Nothing is sent. */
+/* Removes every service; always 0. While the responder runs, the services'
+ * records are withdrawn first (goodbyes with TTL 0). */
 TANDRELO_MDNS_API int32_t mdns_clear_services(void);
 
 /* Sets the host label (without ".local"), at most 63 bytes, no dots. */
