@@ -43,6 +43,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'peers'))
+from mdns_wire import read_name  # noqa: E402
+
 HOST = "benchpub.local"
 BASE_PORT = 9000
 TXT_BYTES = 100
@@ -267,24 +270,6 @@ def count_datagrams(outfile):
             if not flags & 0x8000:
                 words += questions(dns, qd)
             out.write(" ".join(words) + "\n")
-
-
-def read_name(data, at):
-    labels, end, jumps = [], None, 0
-    while at < len(data) and jumps < 20:
-        n = data[at]
-        if n == 0:
-            at += 1
-            break
-        if n & 0xC0 == 0xC0:
-            if end is None:
-                end = at + 2
-            at = ((n & 0x3F) << 8) | data[at + 1]
-            jumps += 1
-            continue
-        labels.append(data[at + 1:at + 1 + n].decode("utf-8", "replace"))
-        at += 1 + n
-    return ".".join(labels), (end if end is not None else at)
 
 
 def questions(dns, qd):

@@ -16,11 +16,15 @@ Exit codes: 0 passed, 1 failed, 77 skipped (python3-zeroconf missing).
 import collections
 import ctypes
 import json
+import os
 import socket
 import struct
 import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from mdns_wire import read_name  # noqa: E402
 
 try:
     from zeroconf import IPVersion, ServiceInfo, Zeroconf
@@ -44,25 +48,6 @@ def report():
 def entry(entries, name, rrtype):
     folded = name.lower()
     return next((e for e in entries if e["name"].lower() == folded and e["rrtype"] == rrtype), None)
-
-
-def read_name(data, at):
-    """A name at an offset, with compression; returns (text, offset after)."""
-    labels, end, jumps = [], None, 0
-    while at < len(data) and jumps < 20:
-        n = data[at]
-        if n == 0:
-            at += 1
-            break
-        if n & 0xC0 == 0xC0:
-            if end is None:
-                end = at + 2
-            at = ((n & 0x3F) << 8) | data[at + 1]
-            jumps += 1
-            continue
-        labels.append(data[at + 1:at + 1 + n].decode("utf-8", "replace"))
-        at += 1 + n
-    return ".".join(labels), (end if end is not None else at)
 
 
 class QuestionCounter:
