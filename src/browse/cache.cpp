@@ -71,13 +71,7 @@ int g_index_used = 0;
 
 std::uint32_t key_hash(const char* name, std::uint16_t rrtype)
 {
-    std::uint32_t h = 2166136261u ^ rrtype;
-    for (const char* p = name; *p != '\0'; p++) {
-        char c = *p;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-    }
-    return h;
+    return static_cast<std::uint32_t>(text_fold_hash(name, std::strlen(name), rrtype));
 }
 
 void index_put(int slot, std::uint32_t h)
@@ -120,6 +114,25 @@ int index_find(const char* name, std::uint16_t rrtype, std::uint32_t h)
     return -1;
 }
 
+// Removes the entries that goodbyes marked; the others keep their order.
+void remove_marked_locked()
+{
+    int kept = 0;
+    // Invariant: kept <= i; slots below kept hold the entries kept so far,
+    // in their order.
+    for (int i = 0; i < g_browse_count; i++) {
+        if (g_browse[i].rrtype == removed_rrtype) continue;
+        if (kept != i) std::memcpy(&g_browse[kept], &g_browse[i], sizeof g_browse[i]);
+        kept++;
+    }
+    if (kept != g_browse_count) {
+        std::memset(&g_browse[kept], 0,
+                    sizeof g_browse[0] * static_cast<std::size_t>(g_browse_count - kept));
+        g_browse_count = kept;
+        index_rebuild();
+    }
+}
+
 }  // namespace
 
 const browse_entry* browse_find_locked(const char* name, std::uint16_t rrtype)
@@ -137,7 +150,7 @@ void browse_begin_datagram_locked()
 void browse_end_datagram_locked()
 {
     g_in_datagram = false;
-    browse_remove_marked_locked();
+    remove_marked_locked();
 }
 
 void browse_mark_goodbye_locked(const char* name, std::uint16_t rrtype, const char* ip,
@@ -153,24 +166,6 @@ void browse_mark_goodbye_locked(const char* name, std::uint16_t rrtype, const ch
     // first to be taken should the table be full meanwhile.
     e->rrtype = removed_rrtype;
     e->last_seen = 0;
-}
-
-void browse_remove_marked_locked()
-{
-    int kept = 0;
-    // Invariant: kept <= i; slots below kept hold the entries kept so far,
-    // in their order.
-    for (int i = 0; i < g_browse_count; i++) {
-        if (g_browse[i].rrtype == removed_rrtype) continue;
-        if (kept != i) std::memcpy(&g_browse[kept], &g_browse[i], sizeof g_browse[i]);
-        kept++;
-    }
-    if (kept != g_browse_count) {
-        std::memset(&g_browse[kept], 0,
-                    sizeof g_browse[0] * static_cast<std::size_t>(g_browse_count - kept));
-        g_browse_count = kept;
-        index_rebuild();
-    }
 }
 
 void browse_upsert(const char* name, std::uint16_t rrtype, const char* ip, std::int32_t port,

@@ -67,12 +67,11 @@ const browse_entry* browse_find_locked(const char* name, std::uint16_t rrtype);
 // A goodbye (TTL 0) for a cached answer: marks the entry for (name, rrtype)
 // for removal when it holds that answer (the same address for A, the same
 // target for PTR; SRV and TXT entries by their owner alone). Nothing
-// changes when no such entry is held. The caller holds the lock and calls
-// browse_remove_marked_locked before the lock is released.
+// changes when no such entry is held. Called between
+// browse_begin_datagram_locked and browse_end_datagram_locked, which
+// removes the marked entries; the others keep their order, without holes.
 void browse_mark_goodbye_locked(const char* name, std::uint16_t rrtype, const char* ip,
                                 const char* target);
-// Removes the marked entries; the others keep their order, without holes.
-void browse_remove_marked_locked();
 
 // Renders the table as a JSON array into g_browse_buffer and returns it.
 // The caller holds the lock.

@@ -1,8 +1,11 @@
 #include "browse/followup.h"
 
+#include <cstring>
+
 #include "browse/cache.h"
 #include "browse/question.h"
 #include "core/state.h"
+#include "core/text.h"
 #include "platform/platform.h"
 
 namespace {
@@ -17,17 +20,11 @@ asked_name g_asked[followup_table_size];
 double g_tokens = followup_messages_per_second;
 std::uint64_t g_tokens_ms = 0;
 
-// FNV-1a over the name with ASCII letters folded to lower case, and the
-// kind of question: equal names ask equal keys, whatever their case.
+// The name, ASCII case folded, and the kind of question; 0 marks an unused
+// entry of the table.
 std::uint64_t key_of(const char* name, followup_kind kind)
 {
-    std::uint64_t h = 14695981039346656037ull;
-    for (const char* p = name; *p != '\0'; p++) {
-        char c = *p;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    }
-    h = (h ^ static_cast<std::uint64_t>(kind + 1)) * 1099511628211ull;
+    const std::uint64_t h = text_fold_hash(name, std::strlen(name), static_cast<std::uint64_t>(kind));
     return h == 0 ? 1 : h;
 }
 

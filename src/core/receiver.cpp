@@ -9,14 +9,6 @@
 
 namespace {
 
-// A datagram that the packet handler takes for a query: a whole header, the
-// response flag clear and at least one question.
-bool is_query(const std::uint8_t* datagram, std::size_t length)
-{
-    return length >= dns_header_size && (datagram[2] & 0x80) == 0 &&
-           (datagram[4] != 0 || datagram[5] != 0);
-}
-
 bool still_receiving(receiver_role role, plat_socket s)
 {
     if (role == responder_receiver) return g_running.load() != 0 && g_sock.load() == s;
@@ -60,9 +52,6 @@ void receive_loop(receiver_role role, plat_socket s)
             continue;
         }
         if (n == 0) continue;
-        if (is_query(buffer, static_cast<std::size_t>(n))) {
-            on_link_reread_for(from.addr_be, plat_monotonic_ms());
-        }
         process_incoming(buffer, static_cast<std::size_t>(n), from);
     }
     plat_socket_close(s);

@@ -138,3 +138,15 @@ std::size_t json_array_close(json_array_writer& array)
     array.out[array.length] = '\0';
     return array.length;
 }
+
+std::uint64_t text_fold_hash(const char* text, std::size_t length, std::uint64_t seed)
+{
+    constexpr std::uint64_t prime = 1099511628211ull;
+    std::uint64_t h = 14695981039346656037ull;
+    for (std::size_t i = 0; i < length; i++) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        h = (h ^ static_cast<unsigned char>(c)) * prime;
+    }
+    return (h ^ seed) * prime;
+}

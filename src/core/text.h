@@ -24,6 +24,12 @@ int text_vformat(char* dst, std::size_t cap, const char* format, std::va_list ar
 // with the terminator, so an escape is never cut. Returns the length written.
 std::size_t json_escape(char* dst, std::size_t cap, const char* src);
 
+// FNV-1a (64 bits) over the first length bytes of text with ASCII letters
+// folded to lower case, then over seed: names equal but for the case of
+// their letters hash alike. For the tables that find names quickly; a match
+// of hashes is always checked against the text.
+std::uint64_t text_fold_hash(const char* text, std::size_t length, std::uint64_t seed = 0);
+
 // Length of the valid UTF-8 sequence that starts at s (a terminated text),
 // or 0 when s does not start one (overlong forms, surrogates and code
 // points above U+10FFFF are invalid).

@@ -96,13 +96,7 @@ bool g_index_stale = true;  // a name was formed anew since the index was built
 
 std::uint32_t fold_hash(const char* text, std::size_t length)
 {
-    std::uint32_t h = 2166136261u;
-    for (std::size_t i = 0; i < length; i++) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-    }
-    return h ^ static_cast<std::uint32_t>(length);
+    return static_cast<std::uint32_t>(text_fold_hash(text, length, length));
 }
 
 const formed_service_names& service_names_locked(int index)

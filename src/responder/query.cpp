@@ -14,14 +14,6 @@ bool is_type(std::uint16_t qtype, std::uint16_t wanted)
     return qtype == wanted || qtype == dns_type_any;
 }
 
-// The question name equals the name as whole text, ASCII case ignored.
-// Folding case keeps the length, so names of other lengths are told apart
-// without comparing their characters.
-bool same_name(const char* qname, std::size_t qname_length, const dns_name_arg& name)
-{
-    return qname_length == name.text_length && plat_stricmp(qname, name.text) == 0;
-}
-
 // Offers the records one question asks for. The first rule whose name
 // matches decides: the host name, then the enumeration name, then each
 // service's type name or instance name, in table order. The services whose
@@ -126,6 +118,10 @@ void process_incoming(const std::uint8_t* datagram, std::size_t length, const pl
     dns_header header;
     if (!dns_read_header(datagram, length, header)) return;
     const bool is_response = (header.flags & dns_flag_response) != 0;
+
+    // A query from outside the known subnets has them read again first (at
+    // most once a second, without the lock): an address may have been added.
+    if (!is_response && header.qdcount != 0) on_link_reread_for(sender.addr_be, plat_monotonic_ms());
 
     response_outcome outcome;
     response_outcome_begin(outcome);

@@ -76,6 +76,14 @@ dns_name_arg enumeration_name_locked();
 dns_name_arg host_name_locked();
 service_names service_names_of_locked(int index);
 
+// The text equals the formed name, ASCII case ignored. Folding case keeps
+// the length, so names of other lengths are told apart without comparing
+// their characters.
+inline bool same_name(const char* text, std::size_t text_length, const dns_name_arg& name)
+{
+    return text_length == name.text_length && plat_stricmp(text, name.text) == 0;
+}
+
 // The index of the services' type and instance names by length and a hash
 // of their text (ASCII case folded). Brought up to date with the service
 // table; called once per datagram before services_named_locked.

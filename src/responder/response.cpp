@@ -14,19 +14,16 @@ namespace {
 
 constexpr std::size_t address_text_size = 64;
 
-bool same_name(const char* text, std::size_t text_length, const dns_name_arg& name)
-{
-    return text_length == name.text_length && plat_stricmp(text, name.text) == 0;
-}
-
 // A name this host answers for: its host name, or a type or instance name
 // of one of its services. The browser never asks about these.
 bool is_own_name_locked(const char* name)
 {
     const std::size_t length = std::strlen(name);
     if (same_name(name, length, host_name_locked())) return true;
-    for (int i = 0; i < g_service_count; i++) {
-        const service_names names = service_names_of_locked(i);
+    std::uint8_t candidates[max_services];
+    const int count = services_named_locked(name, length, candidates);
+    for (int c = 0; c < count; c++) {
+        const service_names names = service_names_of_locked(candidates[c]);
         if (same_name(name, length, names.type_name) || same_name(name, length, names.instance_name))
             return true;
     }
@@ -117,7 +114,10 @@ void read_answers_locked(const std::uint8_t* datagram, std::size_t length, const
     char from[address_text_size];
     from[0] = '\0';
     const bool browsing = g_browsing.load() != 0;
-    if (browsing) browse_begin_datagram_locked();
+    if (browsing) {
+        browse_begin_datagram_locked();
+        refresh_name_index_locked();  // our own names are never asked about
+    }
 
     // Walk the records: the answers, then, while browsing, the authority
     // records, stepped over, and the additional records, which feed the
